@@ -1,0 +1,64 @@
+// 3x3 weighted order-statistic filter over column-major images.
+//
+// Host-independent: this header knows raw buffers and sizes only. A pixel's
+// window is its 3x3 neighbourhood with coordinates clamped to the image (edge
+// replication). Window values are taken in single precision, stably sorted
+// with their weights, and the first value at which the running sum of doubled
+// weights reaches the threshold is the result.
+#ifndef VARNETS_FILTER_H
+#define VARNETS_FILTER_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace varnets {
+
+// Window position i (0..8) is mask element i in column-major order: it reads
+// the neighbour at row offset (i % 3) - 1 and column offset (i / 3) - 1.
+constexpr int window_size = 9;
+
+// The nonzero-weight window positions, in ascending position order.
+struct tap_list {
+    int count = 0;               // taps in use, 0..9
+    int slot[window_size] = {};  // window position of each tap
+    std::int64_t doubled_weight[window_size] = {};
+    std::int64_t total_weight = 0;  // sum of the undoubled weights
+};
+
+// Add 0.5, then truncate toward zero: 2.5 -> 3, -1.0 -> 0, -1.7 -> -1.
+// The caller guarantees that the result fits in 64 bits.
+std::int64_t round_weight(double value);
+
+// True when round_weight(value) is a finite signed 32-bit integer.
+bool weight_in_range(double value);
+
+// The rounded order parameter, saturated at +-2^53 (so +-Inf are accepted).
+// NaN is the caller's to reject.
+std::int64_t round_order(double order);
+
+// Builds the tap list from nine weights; weights must satisfy weight_in_range.
+tap_list make_tap_list(const double weights[window_size]);
+
+// Total weight minus the rounded order parameter.
+std::int64_t make_threshold(const tap_list& taps, double order);
+
+// Kernel families. `automatic` picks the fastest one this CPU runs; the
+// others force a path so that tests can compare them with the reference.
+enum class kernel { automatic, scalar, avx2 };
+
+// True when the given kernel can run on this CPU (`scalar` always can).
+bool kernel_available(kernel k);
+
+// One M x N page each. rows >= 1 and cols >= 1; src and dst do not overlap.
+// Double pixels are rounded to single precision when they enter the window.
+void filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
+                   const tap_list& taps, std::int64_t threshold, kernel k = kernel::automatic);
+void filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
+                   const tap_list& taps, std::int64_t threshold, kernel k = kernel::automatic);
+// Bytes: 0 is false, anything else true. Writes 0 or 1.
+void filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols,
+                    const tap_list& taps, std::int64_t threshold, kernel k = kernel::automatic);
+
+}  // namespace varnets
+
+#endif

@@ -1,0 +1,55 @@
+// Chooses a kernel once per call from what this CPU supports. Every fast
+// kernel lives in its own source file built with its own instruction-set flags.
+#include "kernels.h"
+#include "reference.h"
+
+namespace varnets {
+
+// Functions named only under a false `if constexpr` need no definition, so
+// builds without a kernel file still link.
+constexpr bool have_avx2 = VARNETS_HAVE_AVX2 != 0;
+
+bool kernel_available(kernel k) {
+    switch (k) {
+        case kernel::automatic:
+        case kernel::scalar: return true;
+        case kernel::avx2:
+            return have_avx2 && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    }
+    return false;
+}
+
+namespace {
+// A forced kernel that this CPU cannot run falls back to the reference.
+kernel resolve(kernel k) {
+    if (k == kernel::automatic)
+        return kernel_available(kernel::avx2) ? kernel::avx2 : kernel::scalar;
+    return kernel_available(k) ? k : kernel::scalar;
+}
+}  // namespace
+
+void filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
+                   const tap_list& taps, std::int64_t threshold, kernel k) {
+    if constexpr (have_avx2)
+        if (resolve(k) == kernel::avx2)
+            return avx2_filter_double(src, dst, rows, cols, taps, threshold);
+    reference_double(src, dst, rows, cols, 0, cols, taps, threshold);
+}
+
+void filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
+                   const tap_list& taps, std::int64_t threshold, kernel k) {
+    if constexpr (have_avx2)
+        if (resolve(k) == kernel::avx2)
+            return avx2_filter_single(src, dst, rows, cols, taps, threshold);
+    reference_single(src, dst, rows, cols, 0, cols, taps, threshold);
+}
+
+void filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols,
+                    const tap_list& taps, std::int64_t threshold, kernel k) {
+    if constexpr (have_avx2)
+        if (resolve(k) == kernel::avx2)
+            return avx2_filter_logical(src, dst, rows, cols, taps, threshold);
+    reference_logical(src, dst, rows, cols, 0, cols, taps, threshold);
+}
+
+}  // namespace varnets

@@ -1,0 +1,89 @@
+// The reference path: per-pixel insertion sort over a region sweep. Fast
+// kernels call into it for borders and for windows they cannot take exactly.
+#ifndef VARNETS_REFERENCE_H
+#define VARNETS_REFERENCE_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "varnets/filter.h"
+
+namespace varnets {
+
+// Relative linear offsets of the nine window positions for the current region.
+using offset_table = std::ptrdiff_t[window_size];
+
+// Stable insertion sort of (value, weight) pairs by value. A value walks down
+// while it is not >= its left neighbour, so any comparison with NaN keeps it
+// walking: a NaN being inserted goes to the front, and a NaN already placed
+// is passed by every later value.
+inline void sort_pairs(float* values, std::int64_t* weights, int n) {
+    for (int i = 1; i < n; ++i) {
+        const float value = values[i];
+        const std::int64_t weight = weights[i];
+        int j = i;
+        while (j > 0 && !(value >= values[j - 1])) {
+            values[j] = values[j - 1];
+            weights[j] = weights[j - 1];
+            --j;
+        }
+        values[j] = value;
+        weights[j] = weight;
+    }
+}
+
+// Index of the first sorted pair at which the running weight reaches the
+// threshold; the last pair when it never does.
+inline int select_by_weight(const std::int64_t* weights, int n, std::int64_t threshold) {
+    int b = 0;
+    std::int64_t running = weights[0];
+    while (running < threshold && b < n - 1) running += weights[++b];
+    return b;
+}
+
+// One output pixel of the numeric filter; `centre` points at the pixel.
+template <class Pixel>
+inline Pixel numeric_pixel(const Pixel* centre, const offset_table table, const tap_list& taps,
+                           std::int64_t threshold) {
+    const int n = taps.count;
+    if (n == 0) return Pixel(0);
+    float values[window_size];
+    std::int64_t weights[window_size];
+    for (int a = 0; a < n; ++a) {
+        values[a] = static_cast<float>(centre[table[taps.slot[a]]]);
+        weights[a] = taps.doubled_weight[a];
+    }
+    sort_pairs(values, weights, n);
+    return static_cast<Pixel>(values[select_by_weight(weights, n, threshold)]);
+}
+
+// One output pixel of the logical filter: true while the doubled weight of
+// the false window values stays below the threshold.
+inline std::uint8_t logical_pixel(const std::uint8_t* centre, const offset_table table,
+                                  const tap_list& taps, std::int64_t threshold) {
+    std::int64_t false_weight = 0;
+    for (int a = 0; a < taps.count; ++a)
+        if (centre[table[taps.slot[a]]] == 0) false_weight += taps.doubled_weight[a];
+    return false_weight < threshold ? 1 : 0;
+}
+
+// Offsets for a pixel on the given image edges: a neighbour beyond an edge
+// is replaced by the pixel's own row or column.
+void fill_offset_table(offset_table table, std::ptrdiff_t rows, bool top, bool bottom, bool left,
+                       bool right);
+
+// Reference filters over whole pages, and over a column range [first, last)
+// so that fast kernels can hand their border columns back.
+void reference_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
+                      std::size_t first_col, std::size_t last_col, const tap_list& taps,
+                      std::int64_t threshold);
+void reference_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
+                      std::size_t first_col, std::size_t last_col, const tap_list& taps,
+                      std::int64_t threshold);
+void reference_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
+                       std::size_t cols, std::size_t first_col, std::size_t last_col,
+                       const tap_list& taps, std::int64_t threshold);
+
+}  // namespace varnets
+
+#endif

@@ -1,0 +1,260 @@
+// MEX gateway: B = function_Varnets(A, W, T).
+//
+// The only file that knows mxArray. Every argument is checked and converted
+// here, before the output array exists; the filter core then runs over raw
+// column-major pages.
+#include <cmath>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+#include "mex_host.h"
+#include "varnets/filter.h"
+
+namespace {
+
+// Every way a call can be refused. fail() is the one place that turns these
+// into host errors with identifiers.
+enum class failure {
+    nargin,
+    nargout,
+    image_class,
+    image_complex,
+    image_sparse,
+    image_too_large,
+    weights_class,
+    weights_size,
+    weights_value,
+    order_class,
+    order_size,
+    order_value,
+    out_of_memory,
+};
+
+const char* identifier(failure f) {
+    switch (f) {
+        case failure::nargin: return "function_Varnets:nargin";
+        case failure::nargout: return "function_Varnets:nargout";
+        case failure::image_class: return "function_Varnets:imageClass";
+        case failure::image_complex: return "function_Varnets:imageComplex";
+        case failure::image_sparse: return "function_Varnets:imageSparse";
+        case failure::image_too_large: return "function_Varnets:imageTooLarge";
+        case failure::weights_class: return "function_Varnets:weightsClass";
+        case failure::weights_size: return "function_Varnets:weightsSize";
+        case failure::weights_value: return "function_Varnets:weightsValue";
+        case failure::order_class: return "function_Varnets:orderClass";
+        case failure::order_size: return "function_Varnets:orderSize";
+        case failure::order_value: return "function_Varnets:orderValue";
+        case failure::out_of_memory: return "function_Varnets:outOfMemory";
+    }
+    return "function_Varnets:internal";
+}
+
+[[noreturn]] __attribute__((format(printf, 2, 3))) void fail(failure f, const char* format, ...) {
+    char message[320];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    mexErrMsgIdAndTxt(identifier(f), "%s", message);
+    std::abort();  // the host unwinds out of mexErrMsgIdAndTxt; it never returns
+}
+
+// What the image holds, as far as the filter core is concerned.
+enum class pixels { float64, float32, bytes };
+
+struct image_arg {
+    pixels kind;
+    mwSize ndims;
+    const mwSize* dims;
+    std::size_t rows, cols, pages;  // pages: product of the dimensions past the second
+    const void* data;
+};
+
+struct filter_call {
+    image_arg image;
+    varnets::tap_list taps;
+    std::int64_t threshold;
+};
+
+bool is_numeric_or_logical(mxClassID id) {
+    switch (id) {
+        case mxLOGICAL_CLASS:
+        case mxDOUBLE_CLASS:
+        case mxSINGLE_CLASS:
+        case mxINT8_CLASS:
+        case mxUINT8_CLASS:
+        case mxINT16_CLASS:
+        case mxUINT16_CLASS:
+        case mxINT32_CLASS:
+        case mxUINT32_CLASS:
+        case mxINT64_CLASS:
+        case mxUINT64_CLASS: return true;
+        default: return false;
+    }
+}
+
+// Element i of a real numeric or logical array, as a double.
+double element_as_double(const void* data, mxClassID id, std::size_t i) {
+    switch (id) {
+        case mxDOUBLE_CLASS: return static_cast<const double*>(data)[i];
+        case mxSINGLE_CLASS: return static_cast<const float*>(data)[i];
+        case mxINT8_CLASS: return static_cast<const std::int8_t*>(data)[i];
+        case mxUINT8_CLASS: return static_cast<const std::uint8_t*>(data)[i];
+        case mxINT16_CLASS: return static_cast<const std::int16_t*>(data)[i];
+        case mxUINT16_CLASS: return static_cast<const std::uint16_t*>(data)[i];
+        case mxINT32_CLASS: return static_cast<const std::int32_t*>(data)[i];
+        case mxUINT32_CLASS: return static_cast<const std::uint32_t*>(data)[i];
+        case mxINT64_CLASS: return static_cast<double>(static_cast<const std::int64_t*>(data)[i]);
+        case mxUINT64_CLASS: return static_cast<double>(static_cast<const std::uint64_t*>(data)[i]);
+        case mxLOGICAL_CLASS: return static_cast<const std::uint8_t*>(data)[i] != 0 ? 1.0 : 0.0;
+        default: return 0.0;  // unreachable: callers accept numeric and logical classes only
+    }
+}
+
+// The largest size the host binding can express (int under the 32-bit API).
+constexpr std::uint64_t host_size_limit =
+    static_cast<std::uint64_t>(std::numeric_limits<mwSize>::max());
+
+image_arg read_image(const mxArray* a) {
+    image_arg image{};
+    const mxClassID id = mxGetClassID(a);
+    switch (id) {
+        case mxDOUBLE_CLASS: image.kind = pixels::float64; break;
+        case mxSINGLE_CLASS: image.kind = pixels::float32; break;
+        case mxLOGICAL_CLASS:
+        case mxINT8_CLASS:
+        case mxUINT8_CLASS: image.kind = pixels::bytes; break;
+        default:
+            fail(failure::image_class,
+                 "Image must be double, single, logical, int8 or uint8; got %s.",
+                 mxGetClassName(a));
+    }
+    if (mxIsComplex(a))
+        fail(failure::image_complex, "Image must be real; got a complex %s array.",
+             mxGetClassName(a));
+    if (mxIsSparse(a))
+        fail(failure::image_sparse, "Image must be a full array; got a sparse %s array.",
+             mxGetClassName(a));
+
+    image.ndims = mxGetNumberOfDimensions(a);
+    image.dims = mxGetDimensions(a);
+    image.rows = static_cast<std::size_t>(image.dims[0]);
+    image.cols = image.ndims > 1 ? static_cast<std::size_t>(image.dims[1]) : 1;
+    image.pages = 1;
+    for (mwSize d = 2; d < image.ndims; ++d) image.pages *= static_cast<std::size_t>(image.dims[d]);
+    image.data = mxGetData(a);
+
+    const std::uint64_t elements = static_cast<std::uint64_t>(mxGetNumberOfElements(a));
+    if (elements > host_size_limit)
+        fail(failure::image_too_large,
+             "Image has %llu elements; this build of the module handles at most %llu.",
+             static_cast<unsigned long long>(elements),
+             static_cast<unsigned long long>(host_size_limit));
+    return image;
+}
+
+void read_weights(const mxArray* a, double weights[varnets::window_size]) {
+    const mxClassID id = mxGetClassID(a);
+    if (!is_numeric_or_logical(id) || mxIsComplex(a) || mxIsSparse(a))
+        fail(failure::weights_class,
+             "Weights must be a real, full numeric or logical 3-by-3 array; got %s%s%s.",
+             mxIsSparse(a) ? "sparse " : "", mxIsComplex(a) ? "complex " : "", mxGetClassName(a));
+    const std::size_t count = mxGetNumberOfElements(a);
+    if (count != varnets::window_size)
+        fail(failure::weights_size,
+             "Weights must have exactly 9 elements (a 3-by-3 mask); got %zu.", count);
+    const void* data = mxGetData(a);
+    for (int i = 0; i < varnets::window_size; ++i) {
+        weights[i] = element_as_double(data, id, static_cast<std::size_t>(i));
+        if (!varnets::weight_in_range(weights[i]))
+            fail(failure::weights_value,
+                 "Weight %d is %g; weights must be finite and round to a 32-bit integer.", i + 1,
+                 weights[i]);
+    }
+}
+
+double read_order(const mxArray* a) {
+    const mxClassID id = mxGetClassID(a);
+    if (!is_numeric_or_logical(id) || mxIsComplex(a) || mxIsSparse(a))
+        fail(failure::order_class,
+             "Order must be a real, full numeric or logical scalar; got %s%s%s.",
+             mxIsSparse(a) ? "sparse " : "", mxIsComplex(a) ? "complex " : "", mxGetClassName(a));
+    const std::size_t count = mxGetNumberOfElements(a);
+    if (count != 1) fail(failure::order_size, "Order must be a scalar; got %zu elements.", count);
+    const double order = element_as_double(mxGetData(a), id, 0);
+    if (std::isnan(order)) fail(failure::order_value, "Order must not be NaN.");
+    return order;
+}
+
+filter_call read_call(int nlhs, int nrhs, const mxArray* prhs[]) {
+    if (nrhs < 1 || nrhs > 3)
+        fail(failure::nargin,
+             "Expected 1 to 3 inputs: function_Varnets(A), (A, W) or (A, W, T); got %d.", nrhs);
+    if (nlhs > 1) fail(failure::nargout, "Expected at most 1 output; got %d.", nlhs);
+
+    filter_call call{};
+    call.image = read_image(prhs[0]);
+    double weights[varnets::window_size] = {1, 1, 1, 1, 1, 1, 1, 1, 1};
+    if (nrhs >= 2) read_weights(prhs[1], weights);
+    const double order = nrhs >= 3 ? read_order(prhs[2]) : 0.0;
+    call.taps = varnets::make_tap_list(weights);
+    call.threshold = varnets::make_threshold(call.taps, order);
+    return call;
+}
+
+mxArray* checked(mxArray* created) {
+    if (created == nullptr) fail(failure::out_of_memory, "Not enough memory for the output array.");
+    return created;
+}
+
+std::size_t page_size(const image_arg& image) { return image.rows * image.cols; }
+
+// Numeric images: double in, double out; single in, single out.
+void pellum_double(mxArray* plhs[], const filter_call& call) {
+    const image_arg& image = call.image;
+    const std::size_t page = page_size(image);
+    if (image.kind == pixels::float32) {
+        plhs[0] = checked(mxCreateNumericArray(image.ndims, image.dims, mxSINGLE_CLASS, mxREAL));
+        const float* src = static_cast<const float*>(image.data);
+        float* dst = static_cast<float*>(mxGetData(plhs[0]));
+        for (std::size_t p = 0; page != 0 && p < image.pages; ++p)
+            varnets::filter_single(src + p * page, dst + p * page, image.rows, image.cols,
+                                   call.taps, call.threshold);
+        return;
+    }
+    plhs[0] = checked(image.ndims == 2
+                          ? mxCreateDoubleMatrix(image.dims[0], image.dims[1], mxREAL)
+                          : mxCreateNumericArray(image.ndims, image.dims, mxDOUBLE_CLASS, mxREAL));
+    const double* src = static_cast<const double*>(image.data);
+    double* dst = mxGetPr(plhs[0]);
+    for (std::size_t p = 0; page != 0 && p < image.pages; ++p)
+        varnets::filter_double(src + p * page, dst + p * page, image.rows, image.cols, call.taps,
+                               call.threshold);
+}
+
+// One-byte images (logical, int8, uint8): nonzero is true; the result is logical.
+void pellum_logical(mxArray* plhs[], const filter_call& call) {
+    const image_arg& image = call.image;
+    const std::size_t page = page_size(image);
+    plhs[0] = checked(image.ndims == 2 ? mxCreateLogicalMatrix(image.dims[0], image.dims[1])
+                                       : mxCreateLogicalArray(image.ndims, image.dims));
+    const auto* src = static_cast<const std::uint8_t*>(image.data);
+    auto* dst = reinterpret_cast<std::uint8_t*>(mxGetLogicals(plhs[0]));
+    for (std::size_t p = 0; page != 0 && p < image.pages; ++p)
+        varnets::filter_logical(src + p * page, dst + p * page, image.rows, image.cols, call.taps,
+                                call.threshold);
+}
+
+}  // namespace
+
+extern "C" VARNETS_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
+                                           const mxArray* prhs[]) {
+    const filter_call call = read_call(nlhs, nrhs, prhs);
+    if (call.image.kind == pixels::bytes)
+        pellum_logical(plhs, call);
+    else
+        pellum_double(plhs, call);
+}

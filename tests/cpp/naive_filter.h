@@ -1,0 +1,90 @@
+// An independent, deliberately plain statement of the filter for tests:
+// pad by replicating edges, gather the window in mask order, insertion-sort
+// into a list, select by cumulative doubled weight.
+#ifndef VARNETS_TESTS_NAIVE_FILTER_H
+#define VARNETS_TESTS_NAIVE_FILTER_H
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+namespace naive {
+
+inline std::int64_t round_half_up(double v) {
+    return static_cast<std::int64_t>(std::trunc(v + 0.5));
+}
+
+inline std::int64_t round_order(double t) {
+    const double limit = 9007199254740992.0;  // 2^53
+    double r = std::trunc(t + 0.5);
+    if (r > limit) r = limit;
+    if (r < -limit) r = -limit;
+    return static_cast<std::int64_t>(r);
+}
+
+// Pixel (r, c) of a page with coordinates clamped into the image.
+template <class Pixel>
+Pixel clamped(const std::vector<Pixel>& page, long rows, long cols, long r, long c) {
+    r = r < 0 ? 0 : (r >= rows ? rows - 1 : r);
+    c = c < 0 ? 0 : (c >= cols ? cols - 1 : c);
+    return page[static_cast<size_t>(r + c * rows)];
+}
+
+struct window_entry {
+    float value;
+    std::int64_t weight;  // doubled
+};
+
+template <class Pixel>
+std::vector<Pixel> numeric(const std::vector<Pixel>& page, long rows, long cols,
+                           const double weights[9], double order) {
+    std::int64_t total = 0;
+    for (int i = 0; i < 9; ++i) total += round_half_up(weights[i]);
+    const std::int64_t threshold = total - round_order(order);
+
+    std::vector<Pixel> out(page.size());
+    for (long c = 0; c < cols; ++c)
+        for (long r = 0; r < rows; ++r) {
+            std::vector<window_entry> sorted;
+            for (int i = 0; i < 9; ++i) {
+                const std::int64_t w = round_half_up(weights[i]);
+                if (w == 0) continue;
+                const float v =
+                    static_cast<float>(clamped(page, rows, cols, r + i % 3 - 1, c + i / 3 - 1));
+                size_t at = sorted.size();
+                while (at > 0 && !(v >= sorted[at - 1].value)) --at;  // NaN never stops the walk
+                sorted.insert(sorted.begin() + static_cast<long>(at), window_entry{v, 2 * w});
+            }
+            Pixel result = 0;
+            std::int64_t running = 0;
+            for (size_t b = 0; b < sorted.size(); ++b) {
+                running += sorted[b].weight;
+                result = static_cast<Pixel>(sorted[b].value);
+                if (running >= threshold) break;
+            }
+            out[static_cast<size_t>(r + c * rows)] = result;
+        }
+    return out;
+}
+
+// Nonzero bytes are true. True when the weight of false values is below the threshold.
+inline std::vector<std::uint8_t> logical(const std::vector<std::uint8_t>& page, long rows,
+                                         long cols, const double weights[9], double order) {
+    std::int64_t total = 0;
+    for (int i = 0; i < 9; ++i) total += round_half_up(weights[i]);
+    const std::int64_t threshold = total - round_order(order);
+    std::vector<std::uint8_t> out(page.size());
+    for (long c = 0; c < cols; ++c)
+        for (long r = 0; r < rows; ++r) {
+            std::int64_t false_weight = 0;
+            for (int i = 0; i < 9; ++i)
+                if (clamped(page, rows, cols, r + i % 3 - 1, c + i / 3 - 1) == 0)
+                    false_weight += 2 * round_half_up(weights[i]);
+            out[static_cast<size_t>(r + c * rows)] = false_weight < threshold;
+        }
+    return out;
+}
+
+}  // namespace naive
+
+#endif

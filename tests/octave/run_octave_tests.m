@@ -1,0 +1,141 @@
+function failures = run_octave_tests ()
+  % Runs the module's tests in this Octave session; returns the failure count.
+  checks = {@worked_examples, @one_byte_classes, @agrees_with_medfilt2, ...
+            @classes_shapes_and_defaults, @bad_calls_raise_identified_errors};
+  passed = 0;
+  failures = 0;
+  for i = 1:numel (checks)
+    name = func2str (checks{i});
+    try
+      checks{i} ();
+      passed++;
+      printf ("ok      %s\n", name);
+    catch err
+      failures++;
+      printf ("FAILED  %s: %s\n", name, err.message);
+    end_try_catch
+  end
+  printf ("%d passed, %d failed\n", passed, failures);
+end
+
+function expect_bits (got, expected, what)
+  if (! strcmp (class (got), class (expected)) || ! isequal (size (got), size (expected)))
+    error ("%s: got %s %s, expected %s %s", what, class (got), mat2str (size (got)), ...
+           class (expected), mat2str (size (expected)));
+  end
+  if (isfloat (got))
+    same = (got == expected & signbit (got) == signbit (expected)) | (isnan (got) & isnan (expected));
+  else
+    same = got == expected;
+  end
+  if (! all (same(:)))
+    k = find (! same, 1);
+    [r, c] = ind2sub (size (got), k);
+    error ("%s: first mismatch at row %d, column %d: got %.17g, expected %.17g", ...
+           what, r, c, double (got(k)), double (expected(k)));
+  end
+end
+
+function worked_examples ()
+  A = [3 5 7 8; 1 4 6 11; 2 0 9 10];
+  cases = {
+    "median",          ones(3), 0,   [3 5 7 8; 2 4 7 9; 2 2 9 10]
+    "order 2",         ones(3), 2,   [3 4 6 8; 2 3 6 8; 1 2 6 10]
+    "order -3",        ones(3), -3,  [3 5 7 8; 3 5 8 10; 2 4 9 10]
+    "order 100",       ones(3), 100, [1 1 4 6; 0 0 0 6; 0 0 0 6]
+    "centre weight 3", [1 1 1; 1 3 1; 1 1 1], 0, [3 5 7 8; 2 4 6 10; 2 2 9 10]
+  };
+  for i = 1:rows (cases)
+    expect_bits (function_Varnets (A, cases{i, 2}, cases{i, 3}), cases{i, 4}, cases{i, 1});
+  end
+  N = [1 3 6; NaN 4 7; 2 5 8];
+  expect_bits (function_Varnets (N, ones(3), 0), [1 3 6; 2 4 6; 2 5 7], "NaN median");
+  expect_bits (function_Varnets (N, ones(3), 100), [NaN NaN 3; NaN NaN 3; NaN 2 4], "NaN walk");
+  expect_bits (function_Varnets (0.1, [0 0 0; 0 1 0; 0 0 0], 0), double (single (0.1)), "single rounding");
+end
+
+function one_byte_classes ()
+  L = logical ([0 0 1 0; 1 1 1 0; 1 0 0 1]);
+  median = logical ([0 1 0 0; 1 1 0 0; 1 1 0 1]);
+  expect_bits (function_Varnets (L, ones(3), 0), median, "logical");
+  expect_bits (function_Varnets (uint8 (L) * 5, ones(3), 0), median, "uint8");
+  expect_bits (function_Varnets (int8 (L) * -3, ones(3), 0), median, "int8");
+  expect_bits (function_Varnets (double (L), ones(3), 0), double (median), "as doubles");
+  expect_bits (function_Varnets (L, ones(3), 2), logical ([0 0 0 0; 0 0 0 0; 1 0 0 0]), "logical order 2");
+end
+
+function agrees_with_medfilt2 ()
+  pkg load image  % medfilt2 needs at least a 3x3 image
+  rand ("seed", 7); randn ("seed", 7);
+  for sz = [3 3; 3 7; 17 5; 64 48; 200 130]'
+    A = double (single (randn (sz(1), sz(2))));
+    expect_bits (function_Varnets (A), medfilt2 (A, [3 3], "symmetric"), sprintf ("%dx%d", sz));
+    T = double (single (round (rand (sz(1), sz(2)) * 4)));  % ties
+    expect_bits (function_Varnets (T), medfilt2 (T, [3 3], "symmetric"), sprintf ("ties %dx%d", sz));
+  end
+end
+
+function classes_shapes_and_defaults ()
+  A = magic (6);
+  expect_bits (function_Varnets (single (A)), single (function_Varnets (A)), "single");
+  expect_bits (function_Varnets (zeros (0, 3)), zeros (0, 3), "empty double");
+  expect_bits (function_Varnets (false (2, 0, 3)), false (2, 0, 3), "empty logical");
+  expect_bits (function_Varnets ([5 1 4 2 3]), [5 4 2 3 3], "one row");
+  expect_bits (function_Varnets ([5; 1; 4; 2; 3]), [5; 4; 2; 3; 3], "one column");
+  S = cat (3, A, -A, A');
+  B = function_Varnets (S, [1 2 1; 2 3 2; 1 2 1], 1);
+  for p = 1:3
+    expect_bits (B(:, :, p), function_Varnets (S(:, :, p), [1 2 1; 2 3 2; 1 2 1], 1), sprintf ("page %d", p));
+  end
+  expect_bits (function_Varnets (A, int8 (ones (1, 9)), int16 (2)), function_Varnets (A, ones (3), 2), "integer arguments");
+  expect_bits (function_Varnets (A, ones (3), Inf), function_Varnets (A, ones (3), 100), "order Inf");
+  expect_bits (function_Varnets (A, ones (3), -Inf), function_Varnets (A, ones (3), -9), "order -Inf");
+end
+
+function bad_calls_raise_identified_errors ()
+  A = magic (4);
+  bad = {
+    "nargin",        @() function_Varnets ()
+    "nargin",        @() function_Varnets (A, ones (3), 0, 1)
+    "nargout",       @() two_outputs (A)
+    "imageClass",    @() function_Varnets (int16 (A))
+    "imageClass",    @() function_Varnets (uint32 (A))
+    "imageClass",    @() function_Varnets ("text")
+    "imageClass",    @() function_Varnets ({A})
+    "imageClass",    @() function_Varnets (struct ("a", 1))
+    "imageClass",    @() function_Varnets (@sin)
+    "imageComplex",  @() function_Varnets (A + 1i)
+    "imageSparse",   @() function_Varnets (sparse (A))
+    "weightsSize",   @() function_Varnets (A, ones (5))
+    "weightsSize",   @() function_Varnets (A, ones (1, 8))
+    "weightsClass",  @() function_Varnets (A, complex (ones (3)))
+    "weightsClass",  @() function_Varnets (A, sparse (ones (3)))
+    "weightsClass",  @() function_Varnets (A, repmat ("a", 3, 3))
+    "weightsClass",  @() function_Varnets (A, num2cell (ones (3)))
+    "weightsValue",  @() function_Varnets (A, [1 1 1; 1 NaN 1; 1 1 1])
+    "weightsValue",  @() function_Varnets (A, [1 1 1; 1 Inf 1; 1 1 1])
+    "weightsValue",  @() function_Varnets (A, [1 1 1; 1 3e9 1; 1 1 1])
+    "orderValue",    @() function_Varnets (A, ones (3), NaN)
+    "orderSize",     @() function_Varnets (A, ones (3), [1 2])
+    "orderSize",     @() function_Varnets (A, ones (3), [])
+    "orderClass",    @() function_Varnets (A, ones (3), "a")
+    "orderClass",    @() function_Varnets (A, ones (3), 1i)
+  };
+  for i = 1:rows (bad)
+    id = ["function_Varnets:" bad{i, 1}];
+    try
+      bad{i, 2} ();
+      error ("accepted: %s", func2str (bad{i, 2}));
+    catch err
+      if (! strcmp (err.identifier, id))
+        error ("%s: identifier %s (%s), expected %s", func2str (bad{i, 2}), err.identifier, err.message, id);
+      end
+    end_try_catch
+  end
+  % The session goes on and still computes correctly.
+  expect_bits (function_Varnets ([3 5 7 8; 1 4 6 11; 2 0 9 10]), [3 5 7 8; 2 4 7 9; 2 2 9 10], "after errors");
+end
+
+function two_outputs (A)
+  [B, C] = function_Varnets (A);
+end

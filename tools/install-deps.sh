@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages this project needs that are not there yet.
+# As root it runs apt-get; otherwise it prints the apt-get line to run.
+set -euo pipefail
+
+packages=(
+  cmake make g++ pkg-config
+  googletest libgtest-dev libbenchmark-dev      # C++ tests and benchmarks
+  octave liboctave-dev octave-image             # the real host, and medfilt2 to compare with
+  libopencv-dev                                 # the benchmark's peer
+  clang libclang-rt-14-dev                      # fuzzing
+)
+packages+=("$@")
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+line="apt-get install -y --no-install-recommends ${missing[*]}"
+if [ "$(id -u)" -ne 0 ]; then
+  echo "Missing packages. Run as root:" >&2
+  echo "  apt-get update && $line" >&2
+  exit 1
+fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+apt-get install -y -q --no-install-recommends "${missing[@]}"

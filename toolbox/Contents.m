@@ -1,0 +1,9 @@
+% function_Varnets: 3-by-3 weighted median and order-statistic filtering
+% Version 1.0.0
+%
+% Filtering
+%   function_Varnets - 3-by-3 weighted median and weighted order-statistic filter.
+%
+% The compiled module (function_Varnets.mex for Octave, .mexa64 or .mexw64
+% for MATLAB) sits in this folder beside function_Varnets.m, which holds its
+% help text. Add this folder to the path; see README.md for building it.

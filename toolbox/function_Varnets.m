@@ -1,0 +1,186 @@
+function varargout = function_Varnets(varargin)
+%FUNCTION_VARNETS  3-by-3 weighted median and weighted order-statistic filter.
+%   B = FUNCTION_VARNETS(A) filters image A with the 3-by-3 median.
+%   B = FUNCTION_VARNETS(A, W) weights the nine window positions with W.
+%   B = FUNCTION_VARNETS(A, W, T) returns a lower (T > 0) or higher (T < 0)
+%   weighted order statistic instead of the weighted median (T = 0).
+%
+%   Each output pixel comes from the 3-by-3 neighbourhood of the input
+%   pixel at the same place. Neighbours beyond the border are replaced by
+%   the nearest edge pixel (edge replication), so B has the size of A. For
+%   the plain median this equals MEDFILT2(A, [3 3], 'symmetric').
+%
+%   Weights W
+%     Nine numbers: a 3-by-3 mask, or any 9-element array read in column
+%     order. Default ONES(3). W(1,1) weighs the upper-left neighbour and
+%     W(2,2) the pixel itself; the mask is not rotated as in CONV2. Each
+%     weight is rounded by adding 0.5 and truncating toward zero
+%     (2.5 -> 3, 0.4 -> 0, -1 -> 0, -1.7 -> -1, -2 -> -1). A weight that
+%     rounds to 0 leaves its position out of the window; a weight of k
+%     counts its value k times.
+%
+%   Order parameter T
+%     A scalar, default 0, rounded in the same way. With rounded weights
+%     Wr >= 0 and rounded order Tr, B is the k-th smallest window value,
+%     each value counted Wr times, where
+%         k = ceil((sum(Wr(:)) - Tr) / 2), kept within 1 .. sum(Wr(:)).
+%     T = 0 gives the weighted median, larger T smaller values and
+%     smaller T larger values; T = Inf gives the minimum, T = -Inf the
+%     maximum. The general rule, which also covers negative weights: the
+%     window values are sorted with their weights, and B is the first
+%     value at which the running sum of 2*Wr reaches sum(Wr(:)) - Tr, or
+%     the largest value if it never does. If every weight rounds to 0, B
+%     is 0.
+%
+%   Example
+%     A = [3 5 7 8; 1 4 6 11; 2 0 9 10];
+%     % The window of A(2,3) is [5 7 8; 4 6 11; 0 9 10], sorted
+%     % 0 4 5 6 7 8 9 10 11.
+%     B = function_Varnets(A)             % B(2,3) = 7, the 5th of 9
+%     B = function_Varnets(A, ones(3), 2) % B(2,3) = 6, the 4th of 9
+%     W = [1 1 1; 1 3 1; 1 1 1];          % the centre counts 3 times:
+%     B = function_Varnets(A, W)          % 0 4 5 6 6 6 7 8 9 10 11,
+%                                         % B(2,3) = 6, the 6th of 11
+%     % The first call returns [3 5 7 8; 2 4 7 9; 2 2 9 10].
+%
+%   Classes and shapes
+%     A must be real and full: double, single, logical, int8 or uint8.
+%     double and single images return the same class. logical, int8 and
+%     uint8 images are binary: nonzero is true, and B is logical. So a
+%     uint8 photograph is NOT filtered as gray levels; convert it first:
+%         B = uint8(function_Varnets(single(A)));
+%     A may be M-by-N or M-by-N-by-P-by-...: every 2-D page (a colour
+%     plane, a frame) is filtered on its own. An empty A gives an empty B.
+%     W and T may be of any real, full numeric or logical class.
+%
+%   Single-precision window values
+%     Pixels enter the window rounded to single precision, and B holds the
+%     chosen single value (returned as double for a double A). Hence
+%     function_Varnets(A) equals double(function_Varnets(single(A))), and
+%     integers above 2^24 lose their last bits.
+%
+%   Binary images
+%     B is true where twice the summed weight of the false neighbours is
+%     below sum(Wr(:)) - Tr. With positive weights this is the rule above
+%     applied to 0 and 1, except that a window with no false value gives
+%     false when sum(Wr(:)) - Tr <= 0 (for example T >= 9 with ONES(3)).
+%
+%   NaN
+%     NaN is neither skipped nor given a fixed rank. The window is sorted
+%     by insertion in window order (column by column: upper-left, left,
+%     lower-left, upper, centre, lower, upper-right, right, lower-right).
+%     A NaN moves to the front when it is inserted; a value inserted later
+%     moves in front of that NaN only if it is smaller than every number
+%     already behind it. B is NaN where a NaN lands on the chosen rank, so
+%     replace NaNs first if that matters.
+%
+%   Errors
+%     A refused call raises one of these identifiers, creates no output
+%     and leaves the session running:
+%       function_Varnets:nargin        not 1 to 3 inputs
+%       function_Varnets:nargout       more than 1 output
+%       function_Varnets:imageClass    A not double, single, logical,
+%                                      int8 or uint8
+%       function_Varnets:imageComplex  A complex
+%       function_Varnets:imageSparse   A sparse
+%       function_Varnets:imageTooLarge A has more elements than a 32-bit
+%                                      (-compatibleArrayDims) build indexes
+%       function_Varnets:weightsClass  W not real, full numeric or logical
+%       function_Varnets:weightsSize   W without exactly 9 elements
+%       function_Varnets:weightsValue  a weight NaN, Inf, or outside the
+%                                      int32 range after rounding
+%       function_Varnets:orderClass    T not real, full numeric or logical
+%       function_Varnets:orderSize     T not a scalar
+%       function_Varnets:orderValue    T is NaN
+%       function_Varnets:outOfMemory   no memory for B
+%       function_Varnets:notCompiled   this help file was found but not
+%                                      the compiled module beside it
+%
+%   See also medfilt2, ordfilt2.
+
+% This file holds the help text. The compiled module of the same name in
+% this folder takes precedence over it, so this body runs only when the
+% module is missing.
+[folder, name] = fileparts(mfilename('fullpath'));
+error('function_Varnets:notCompiled', ...
+      ['%s.%s was not found in %s. Build it with "make" in the source ' ...
+       'folder (see README.md), then add the folder holding the module ' ...
+       '(build/mex) to the path.'], name, mexext(), folder);
+end
+
+% Octave self-tests (test function_Varnets): the claims of the help text.
+
+%!shared A
+%! A = [3 5 7 8; 1 4 6 11; 2 0 9 10];
+
+%!test  # the worked example
+%! assert (function_Varnets (A), [3 5 7 8; 2 4 7 9; 2 2 9 10]);
+%! assert (function_Varnets (A, ones (3), 2)(2,3), 6);
+%! assert (function_Varnets (A, [1 1 1; 1 3 1; 1 1 1])(2,3), 6);
+
+%!test  # k-th smallest of the window with each value counted Wr times
+%! rand ("seed", 3);
+%! for trial = 1:40
+%!   X = round (rand (5, 6) * 20);
+%!   W = round (rand (3) * 3);
+%!   T = round (rand () * 30) - 15;
+%!   P = X([1 1:end end], [1 1:end end]);  # edge replication
+%!   expected = zeros (size (X));
+%!   n = sum (W(:));
+%!   k = min (max (ceil ((n - fix (T + 0.5)) / 2), 1), n);
+%!   for c = 1:columns (X)
+%!     for r = 1:rows (X)
+%!       win = P(r:r+2, c:c+2);
+%!       values = sort (repelem (win(:), W(:)));
+%!       if (n > 0)
+%!         expected(r, c) = values(k);
+%!       endif
+%!     endfor
+%!   endfor
+%!   assert (function_Varnets (X, W, T), expected);
+%! endfor
+
+%!test  # rounding of weights and order: add 0.5, truncate toward zero
+%! assert (function_Varnets (A, [2.5 0.4 -1; 1 1.5 1; -0.2 1 0.6], 1.5),
+%!         function_Varnets (A, [3 0 0; 1 2 1; 0 1 1], 2));
+%! assert (function_Varnets (A, ones (3), -1), function_Varnets (A));
+%! assert (function_Varnets (A, ones (3), Inf), function_Varnets (A, ones (3), 9));
+%! assert (function_Varnets (A, ones (3), -Inf), function_Varnets (A, ones (3), -10));
+
+%!test  # classes, pages, single-precision window values
+%! X = [0.1 0.7 1e8+1; 0.3 0.2 0.9];
+%! assert (function_Varnets (X), double (function_Varnets (single (X))));
+%! assert (class (function_Varnets (single (X))), "single");
+%! assert (function_Varnets (uint8 (A)), function_Varnets (A != 0));
+%! assert (uint8 (function_Varnets (single (uint8 (A)))), uint8 (function_Varnets (A)));
+%! RGB = cat (3, A, 2 * A, -A);
+%! B = function_Varnets (RGB);
+%! for p = 1:3
+%!   assert (B(:,:,p), function_Varnets (RGB(:,:,p)));
+%! endfor
+%! assert (size (function_Varnets (zeros (0, 4))), [0 4]);
+
+%!test  # binary images, including the window without a false value
+%! L = logical ([1 1 1 1; 1 1 1 0; 1 1 1 1]);
+%! for T = -12:12
+%!   expected = function_Varnets (double (L), ones (3), T) != 0;
+%!   if (9 - fix (T + 0.5) <= 0)
+%!     expected(:) = false;
+%!   endif
+%!   assert (function_Varnets (L, ones (3), T), expected);
+%! endfor
+
+%!test  # NaN placement by insertion in window order
+%! W = [0 0 0; 1 1 1; 0 0 0];  # left, centre, right
+%! assert (function_Varnets ([NaN 1 2], W, 100)(2), 1);  # inserted first: last
+%! assert (function_Varnets ([NaN 1 2], W, -100)(2), NaN);
+%! assert (function_Varnets ([2 1 NaN], W, 100)(2), NaN);  # inserted last: first
+%! W = [0 1 0; 1 1 1; 0 0 0];  # left, upper, centre, right; T = 0: 2nd of 4
+%! assert (function_Varnets ([0 NaN 0; 5 4 6], W)(2,2), NaN);  # 4 < 5 passes it
+%! assert (function_Varnets ([0 NaN 0; 5 7 6], W)(2,2), 5);
+
+%!error id=function_Varnets:nargin function_Varnets ()
+%!error id=function_Varnets:imageClass function_Varnets (int16 (1))
+%!error id=function_Varnets:weightsSize function_Varnets (1, ones (2))
+%!error id=function_Varnets:weightsValue function_Varnets (1, [1 1 1 1 NaN 1 1 1 1])
+%!error id=function_Varnets:orderValue function_Varnets (1, ones (3), NaN)

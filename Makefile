@@ -32,8 +32,10 @@ test-sanitize: deps
 test-large: build
 	cd $(BUILD) && $(CTEST) -L large
 
+# The demo on a photograph: `make demo IMAGE=/path/photo.png` for your own.
+IMAGE ?=
 demo: build
-	octave-cli --no-gui --norc --quiet --eval "addpath('$(BUILD)/mex'); A = [3 5 7 8; 1 4 6 11; 2 0 9 10], B = function_Varnets(A, ones(3), 0)"
+	octave-cli --no-gui --norc --quiet --eval "addpath('$(BUILD)/mex'); addpath('demo'); demo_function_Varnets('$(IMAGE)', '$(BUILD)/demo');"
 
 clean:
 	rm -rf $(BUILD) $(BUILD_SANITIZE)

@@ -5,7 +5,7 @@ BUILD_SANITIZE ?= build-sanitize
 JOBS ?= $(shell nproc)
 CTEST = ctest --output-on-failure --no-tests=error
 
-.PHONY: all deps build test test-plain test-sanitize test-large demo clean
+.PHONY: all deps build test test-plain test-sanitize test-large demo package clean
 
 all: build
 
@@ -36,6 +36,11 @@ test-large: build
 IMAGE ?=
 demo: build
 	octave-cli --no-gui --norc --quiet --eval "addpath('$(BUILD)/mex'); addpath('demo'); demo_function_Varnets('$(IMAGE)', '$(BUILD)/demo');"
+
+# The Octave package for `pkg install`: $(BUILD)/function_Varnets-<version>.tar.gz
+package: build
+	cmake --build $(BUILD) --target octave_package
+	@ls $(BUILD)/function_Varnets-*.tar.gz
 
 clean:
 	rm -rf $(BUILD) $(BUILD_SANITIZE)

@@ -2,10 +2,12 @@
 # missing Debian packages first (as root), then build with CMake.
 BUILD ?= build
 BUILD_SANITIZE ?= build-sanitize
+BUILD_FUZZ ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc)
 CTEST = ctest --output-on-failure --no-tests=error
 
-.PHONY: all deps build test test-plain test-sanitize test-large demo package clean
+.PHONY: all deps build test test-plain test-sanitize test-large fuzz demo package clean
 
 all: build
 
@@ -16,9 +18,10 @@ build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j $(JOBS)
 
-# Every test: the plain build (including the >2^31-element image), then the
-# C++ suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
-test: test-plain test-sanitize
+# Every test: the plain build (including the >2^31-element image), the C++
+# suite again under AddressSanitizer and UndefinedBehaviorSanitizer, and a
+# bounded fuzzing run of random calls.
+test: test-plain test-sanitize fuzz
 
 test-plain: build
 	cd $(BUILD) && $(CTEST) -j $(JOBS) -LE large
@@ -28,6 +31,16 @@ test-sanitize: deps
 	cmake -S . -B $(BUILD_SANITIZE) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNETS_SANITIZE=ON -DVARNETS_OCTAVE=OFF
 	cmake --build $(BUILD_SANITIZE) -j $(JOBS)
 	cd $(BUILD_SANITIZE) && $(CTEST) -j $(JOBS) -LE large
+
+# Random calls through the stand-in host under ASan and UBSan, with clang's
+# libFuzzer, for FUZZ_SECONDS; any finding fails.
+fuzz: deps
+	cmake -S . -B $(BUILD_FUZZ) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DVARNETS_SANITIZE=ON -DVARNETS_FUZZ=ON -DVARNETS_OCTAVE=OFF -DVARNETS_TESTS=OFF
+	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzz_mex_call
+	mkdir -p $(BUILD_FUZZ)/corpus $(BUILD_FUZZ)/findings
+	$(BUILD_FUZZ)/fuzz/fuzz_mex_call -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	  -artifact_prefix=$(BUILD_FUZZ)/findings/ $(BUILD_FUZZ)/corpus fuzz/seeds
 
 test-large: build
 	cd $(BUILD) && $(CTEST) -L large
@@ -43,4 +56,4 @@ package: build
 	@ls $(BUILD)/function_Varnets-*.tar.gz
 
 clean:
-	rm -rf $(BUILD) $(BUILD_SANITIZE)
+	rm -rf $(BUILD) $(BUILD_SANITIZE) $(BUILD_FUZZ)

@@ -156,12 +156,17 @@ image_arg read_image(const mxArray* a) {
     return image;
 }
 
-void read_weights(const mxArray* a, double weights[varnets::window_size]) {
+// The class of a real, full numeric or logical array; anything else fails.
+mxClassID require_real_numeric(const mxArray* a, failure f, const char* what, const char* shape) {
     const mxClassID id = mxGetClassID(a);
     if (!is_numeric_or_logical(id) || mxIsComplex(a) || mxIsSparse(a))
-        fail(failure::weights_class,
-             "Weights must be a real, full numeric or logical 3-by-3 array; got %s%s%s.",
+        fail(f, "%s must be a real, full numeric or logical %s; got %s%s%s.", what, shape,
              mxIsSparse(a) ? "sparse " : "", mxIsComplex(a) ? "complex " : "", mxGetClassName(a));
+    return id;
+}
+
+void read_weights(const mxArray* a, double weights[varnets::window_size]) {
+    const mxClassID id = require_real_numeric(a, failure::weights_class, "Weights", "3-by-3 array");
     const std::size_t count = mxGetNumberOfElements(a);
     if (count != varnets::window_size)
         fail(failure::weights_size,
@@ -177,11 +182,7 @@ void read_weights(const mxArray* a, double weights[varnets::window_size]) {
 }
 
 double read_order(const mxArray* a) {
-    const mxClassID id = mxGetClassID(a);
-    if (!is_numeric_or_logical(id) || mxIsComplex(a) || mxIsSparse(a))
-        fail(failure::order_class,
-             "Order must be a real, full numeric or logical scalar; got %s%s%s.",
-             mxIsSparse(a) ? "sparse " : "", mxIsComplex(a) ? "complex " : "", mxGetClassName(a));
+    const mxClassID id = require_real_numeric(a, failure::order_class, "Order", "scalar");
     const std::size_t count = mxGetNumberOfElements(a);
     if (count != 1) fail(failure::order_size, "Order must be a scalar; got %zu elements.", count);
     const double order = element_as_double(mxGetData(a), id, 0);

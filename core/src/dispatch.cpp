@@ -21,34 +21,32 @@ bool kernel_available(kernel k) {
 
 namespace {
 // A forced kernel that this CPU cannot run falls back to the reference.
-kernel resolve(kernel k) {
-    if (k == kernel::automatic)
-        return kernel_available(kernel::avx2) ? kernel::avx2 : kernel::scalar;
-    return kernel_available(k) ? k : kernel::scalar;
+bool use_avx2(kernel k) {
+    return (k == kernel::automatic || k == kernel::avx2) && kernel_available(kernel::avx2);
 }
 }  // namespace
 
 void filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
                    const tap_list& taps, std::int64_t threshold, kernel k) {
-    if constexpr (have_avx2)
-        if (resolve(k) == kernel::avx2)
-            return avx2_filter_double(src, dst, rows, cols, taps, threshold);
+    if (use_avx2(k)) {
+        if constexpr (have_avx2) return avx2_filter_double(src, dst, rows, cols, taps, threshold);
+    }
     reference_double(src, dst, rows, cols, 0, cols, taps, threshold);
 }
 
 void filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
                    const tap_list& taps, std::int64_t threshold, kernel k) {
-    if constexpr (have_avx2)
-        if (resolve(k) == kernel::avx2)
-            return avx2_filter_single(src, dst, rows, cols, taps, threshold);
+    if (use_avx2(k)) {
+        if constexpr (have_avx2) return avx2_filter_single(src, dst, rows, cols, taps, threshold);
+    }
     reference_single(src, dst, rows, cols, 0, cols, taps, threshold);
 }
 
 void filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols,
                     const tap_list& taps, std::int64_t threshold, kernel k) {
-    if constexpr (have_avx2)
-        if (resolve(k) == kernel::avx2)
-            return avx2_filter_logical(src, dst, rows, cols, taps, threshold);
+    if (use_avx2(k)) {
+        if constexpr (have_avx2) return avx2_filter_logical(src, dst, rows, cols, taps, threshold);
+    }
     reference_logical(src, dst, rows, cols, 0, cols, taps, threshold);
 }
 

@@ -83,6 +83,10 @@ pe)
     extra=$(missing_from "$(tr 'A-Z' 'a-z' <<<"$dlls")" "$(printf '%s\n' libmx.dll libmex.dll \
         libmat.dll kernel32.dll msvcrt.dll)")
     [ -z "$extra" ] || fail "imports DLLs that a MATLAB machine lacks:" $extra
+    # A 32-byte aligned move on the stack faults where Windows aligns it to 16 only.
+    if "$objdump" -d "$module" | grep -qE 'vmov(aps|apd|dqa)[^(]*\(%r[sb]p\).*ymm|vmov(aps|apd|dqa) +%ymm.*\(%r[sb]p\)'; then
+        fail "has 32-byte aligned AVX moves on the stack"
+    fi
     imports=$(awk '/^\tDLL Name: / { dll = tolower($3); next }
                    /^\t[0-9a-f]+\t +[0-9]+ +[^ ]+$/ && (dll == "libmx.dll" || dll == "libmex.dll") { print $NF }' \
         <<<"$dump" | sort -u)

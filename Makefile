@@ -7,7 +7,7 @@ FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc)
 CTEST = ctest --output-on-failure --no-tests=error
 
-.PHONY: all deps build test test-plain test-sanitize test-large fuzz demo package clean
+.PHONY: all deps build test test-plain test-sanitize test-large fuzz matlab demo package clean
 
 all: build
 
@@ -41,6 +41,10 @@ fuzz: deps
 	mkdir -p $(BUILD_FUZZ)/corpus $(BUILD_FUZZ)/findings
 	$(BUILD_FUZZ)/fuzz/fuzz_mex_call -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
 	  -artifact_prefix=$(BUILD_FUZZ)/findings/ $(BUILD_FUZZ)/corpus fuzz/seeds
+
+# The MATLAB files (.mexa64, .mexw64) and their checks; also part of test-plain.
+matlab: build
+	cd $(BUILD) && $(CTEST) -L matlab
 
 test-large: build
 	cd $(BUILD) && $(CTEST) -L large

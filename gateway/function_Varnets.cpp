@@ -52,7 +52,7 @@ const char* identifier(failure f) {
     return "function_Varnets:internal";
 }
 
-[[noreturn]] __attribute__((format(printf, 2, 3))) void fail(failure f, const char* format, ...) {
+[[noreturn]] VARNETS_PRINTF_FORMAT(2, 3) void fail(failure f, const char* format, ...) {
     char message[320];
     va_list args;
     va_start(args, format);

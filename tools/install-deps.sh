@@ -9,6 +9,8 @@ packages=(
   octave liboctave-dev octave-image             # the real host, and medfilt2 to compare with
   libopencv-dev                                 # the benchmark's peer
   clang libclang-rt-14-dev                      # fuzzing
+  g++-mingw-w64-x86-64-posix mingw-w64-tools    # the Windows MATLAB module (.mexw64)
+  wine64                                        # and its load test
 )
 packages+=("$@")
 

@@ -5,7 +5,7 @@ BUILD_SANITIZE ?= build-sanitize
 JOBS ?= $(shell nproc)
 CTEST = ctest --output-on-failure --no-tests=error
 
-.PHONY: all deps build test test-plain test-sanitize test-large demo clean
+.PHONY: all deps build test test-plain test-sanitize test-large demo bench clean
 
 all: build
 
@@ -34,6 +34,12 @@ test-large: build
 
 demo: build
 	octave-cli --no-gui --norc --quiet --eval "addpath('$(BUILD)/mex'); A = [3 5 7 8; 1 4 6 11; 2 0 9 10], B = function_Varnets(A, ones(3), 0)"
+
+# Side-by-side timing against memcpy and OpenCV, then end to end in Octave
+# against a copy-only MEX and medfilt2. BENCH_ARGS go to Google Benchmark.
+bench: build
+	$(BUILD)/bench/bench_filter $(BENCH_ARGS)
+	octave-cli --no-gui --norc --quiet --eval "addpath('$(BUILD)/mex'); addpath('$(BUILD)/bench'); addpath('bench'); bench_octave()"
 
 clean:
 	rm -rf $(BUILD) $(BUILD_SANITIZE)

@@ -381,45 +381,55 @@ void register_all() {
 
 using result_key = std::tuple<int, int, int>;  // case, size, impl
 
-// The console reporter, showing one line per entry (the median over
-// repetitions) labelled with ns per pixel, and keeping those for the summary.
+// The console reporter, showing one line per entry labelled with ns per
+// pixel (the median over repetitions) and keeping those for the summary.
+// Google Benchmark reports an entry's repetitions and its aggregates in two
+// separate calls.
 class summary_reporter : public benchmark::ConsoleReporter {
 public:
     using ConsoleReporter::ConsoleReporter;
 
     void ReportRuns(const std::vector<Run>& runs) override {
-        std::vector<double> ns;
-        const Run* median_row = nullptr;
-        const entry* e = nullptr;
+        std::vector<Run> shown;
         for (const Run& run : runs) {
             const auto found = entries().find(run.run_name.function_name);
-            if (found != entries().end()) e = &found->second;
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-                median_row = &run;
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) ns.push_back(ns_of(run));
+            if (found == entries().end() || run.error_occurred) {
+                shown.push_back(run);
+                continue;
+            }
+            const entry& e = found->second;
+            const result_key key{e.case_index, e.size_index, e.which};
+            std::vector<double>& samples = samples_[key];
+            if (run.run_type == Run::RT_Iteration) {
+                samples.push_back(ns_per_pixel(run, e));
+                results_[key] = median(samples);
+                if (run.repetitions > 1) continue;  // the median row will stand for them
+            } else if (run.aggregate_name != "median") {
+                continue;
+            } else if (samples.empty()) {  // only aggregates were reported
+                results_[key] = ns_per_pixel(run, e);
+            }
+            char label[32];
+            std::snprintf(label, sizeof label, "%8.3f ns/px", results_[key]);
+            shown.push_back(run);
+            shown.back().report_label = label;
         }
-        if (ns.empty() && median_row != nullptr) ns.push_back(ns_of(*median_row));
-        if (e == nullptr || ns.empty()) return ConsoleReporter::ReportRuns(runs);
-
-        std::sort(ns.begin(), ns.end());
-        const std::size_t half = ns.size() / 2;
-        const double median = ns.size() % 2 ? ns[half] : (ns[half - 1] + ns[half]) / 2;
-        const std::size_t pixels = sizes[e->size_index].rows * sizes[e->size_index].cols;
-        const double ns_per_pixel = median / static_cast<double>(pixels);
-        results_[result_key{e->case_index, e->size_index, e->which}] = ns_per_pixel;
-
-        Run shown = median_row != nullptr ? *median_row : runs.front();
-        char label[64];
-        std::snprintf(label, sizeof label, "%8.3f ns/px", ns_per_pixel);
-        shown.report_label = label;
-        ConsoleReporter::ReportRuns({shown});
+        if (!shown.empty()) ConsoleReporter::ReportRuns(shown);
     }
 
     void print_summary() const;
 
 private:
-    static double ns_of(const Run& run) {
-        return run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit) * 1e9;
+    static double ns_per_pixel(const Run& run, const entry& e) {
+        const double ns =
+            run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit) * 1e9;
+        return ns / static_cast<double>(sizes[e.size_index].rows * sizes[e.size_index].cols);
+    }
+
+    static double median(std::vector<double> values) {
+        std::sort(values.begin(), values.end());
+        const std::size_t half = values.size() / 2;
+        return values.size() % 2 ? values[half] : (values[half - 1] + values[half]) / 2;
     }
 
     const double* find(int c, int z, impl which) const {
@@ -427,6 +437,7 @@ private:
         return it == results_.end() ? nullptr : &it->second;
     }
 
+    std::map<result_key, std::vector<double>> samples_;
     std::map<result_key, double> results_;
 };
 

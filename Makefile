@@ -7,7 +7,7 @@ FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc)
 CTEST = ctest --output-on-failure --no-tests=error
 
-.PHONY: all deps build test test-plain test-sanitize test-large fuzz matlab demo package clean
+.PHONY: all deps build test test-plain test-sanitize test-large fuzz matlab demo package bench clean
 
 all: build
 
@@ -58,6 +58,12 @@ demo: build
 package: build
 	cmake --build $(BUILD) --target octave_package
 	@ls $(BUILD)/function_Varnets-*.tar.gz
+
+# Side-by-side timing against memcpy and OpenCV, then end to end in Octave
+# against a copy-only MEX and medfilt2. BENCH_ARGS go to Google Benchmark.
+bench: build
+	$(BUILD)/bench/bench_filter $(BENCH_ARGS)
+	octave-cli --no-gui --norc --quiet --eval "addpath('$(BUILD)/mex'); addpath('$(BUILD)/bench'); addpath('bench'); bench_octave()"
 
 clean:
 	rm -rf $(BUILD) $(BUILD_SANITIZE) $(BUILD_FUZZ)

@@ -1,0 +1,650 @@
+// AVX2 kernels, bit for bit equal to the reference path.
+//
+// Rows are cut into strips; within a strip the sweep walks the columns and
+// keeps the three window columns as padded single-precision copies (the row
+// above and below the strip replicated at the image edges), so every output
+// block of 8 rows reads its window with plain vector loads and clamped
+// columns need nothing but a repeated pointer. Each input column is converted
+// once per strip.
+//
+// Min/max networks are exact only for windows without NaN and without a
+// -0/+0 mix; the three window columns carry flags for both, and blocks that
+// touch them are redone with the insertion-sort emulation from networks.h.
+#include <immintrin.h>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "kernels.h"
+#include "networks.h"
+#include "reference.h"
+
+namespace varnets {
+
+namespace {
+
+struct avx_ops {
+    using value = __m256;
+    using weight = __m256i;
+    using mask = __m256;
+    static value min(value a, value b) { return _mm256_min_ps(a, b); }
+    static value max(value a, value b) { return _mm256_max_ps(a, b); }
+    static mask less(value a, value b) { return _mm256_cmp_ps(a, b, _CMP_LT_OQ); }
+    static mask not_ge(value a, value b) { return _mm256_cmp_ps(a, b, _CMP_NGE_UQ); }
+    static mask both(mask a, mask b) { return _mm256_and_ps(a, b); }
+    static value pick(mask m, value t, value f) { return _mm256_blendv_ps(f, t, m); }
+    static weight pick(mask m, weight t, weight f) {
+        return _mm256_castps_si256(
+            _mm256_blendv_ps(_mm256_castsi256_ps(f), _mm256_castsi256_ps(t), m));
+    }
+    static weight add(weight a, weight b) { return _mm256_add_epi32(a, b); }
+    static mask at_least(weight a, weight threshold_minus_1) {
+        return _mm256_castsi256_ps(_mm256_cmpgt_epi32(a, threshold_minus_1));
+    }
+};
+using net = networks::nets<avx_ops>;
+
+template <int N>
+using int_c = std::integral_constant<int, N>;
+
+// Calls f(int_c<n>) for a tap count n in 1..9.
+template <class F>
+void with_count(int n, F&& f) {
+    switch (n) {
+        case 1: return f(int_c<1>{});
+        case 2: return f(int_c<2>{});
+        case 3: return f(int_c<3>{});
+        case 4: return f(int_c<4>{});
+        case 5: return f(int_c<5>{});
+        case 6: return f(int_c<6>{});
+        case 7: return f(int_c<7>{});
+        case 8: return f(int_c<8>{});
+        default: return f(int_c<9>{});
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Per-call set-up.
+
+// Weighted kernels carry weights in 32-bit lanes; they run when every
+// running sum fits with room to spare.
+constexpr std::int64_t lane_weight_limit = std::int64_t{1} << 30;
+
+struct plan {
+    int n = 0;
+    int row[window_size] = {};  // row offset of each tap, -1..1
+    int col[window_size] = {};  // window column of each tap, 0..2
+    bool uniform = true;        // every tap has the same weight
+    bool positive = true;       // every weight is above zero
+    bool lane_weights = true;   // weights and sums fit in 32-bit lanes
+    int rank = 0;               // uniform: the sorted index that is selected
+    std::int32_t weight[window_size] = {};
+    std::int32_t threshold_minus_1 = 0;
+};
+
+plan make_plan(const tap_list& taps, std::int64_t threshold) {
+    plan p;
+    p.n = taps.count;
+    std::int64_t magnitude = 0;
+    for (int a = 0; a < p.n; ++a) {
+        p.row[a] = taps.slot[a] % 3 - 1;
+        p.col[a] = taps.slot[a] / 3;
+        const std::int64_t w = taps.doubled_weight[a];
+        p.uniform = p.uniform && w == taps.doubled_weight[0];
+        p.positive = p.positive && w > 0;
+        magnitude += w < 0 ? -w : w;
+    }
+    // With equal weights the running weight after index b is (b + 1) * w
+    // whatever the order, so the selected index is the same for every pixel.
+    p.rank = p.n - 1;
+    for (int b = 0; b < p.n; ++b)
+        if ((b + 1) * taps.doubled_weight[0] >= threshold) {
+            p.rank = b;
+            break;
+        }
+    p.lane_weights = magnitude <= lane_weight_limit;
+    if (p.lane_weights) {
+        for (int a = 0; a < p.n; ++a)
+            p.weight[a] = static_cast<std::int32_t>(taps.doubled_weight[a]);
+        // Running sums stay within +-magnitude, so clamping the threshold
+        // just outside that range changes no comparison.
+        const std::int64_t t = std::clamp(threshold, -magnitude - 1, magnitude + 1);
+        p.threshold_minus_1 = static_cast<std::int32_t>(t - 1);
+    }
+    return p;
+}
+
+// ---------------------------------------------------------------------------
+// Padded single-precision columns.
+
+constexpr std::size_t strip_rows = 512;  // a multiple of 8
+constexpr std::size_t lead = 8;          // index of row 0: aligned, row -1 before it
+
+struct float_column {
+    alignas(32) float v[strip_rows + 2 * lead];
+    bool nan;            // a NaN in the column or its padding
+    bool negative_zero;  // a -0
+    bool positive_zero;  // a +0
+
+    const float* row0() const { return v + lead; }
+};
+
+inline std::size_t round_up8(std::size_t n) { return (n + 7) & ~std::size_t{7}; }
+
+inline void convert(const double* src, float* dst, std::size_t count) {
+    std::size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m128 a = _mm256_cvtpd_ps(_mm256_loadu_pd(src + i));
+        const __m128 b = _mm256_cvtpd_ps(_mm256_loadu_pd(src + i + 4));
+        _mm256_store_ps(dst + i, _mm256_set_m128(b, a));
+    }
+    for (; i < count; ++i) dst[i] = static_cast<float>(src[i]);
+}
+
+inline void convert(const float* src, float* dst, std::size_t count) {
+    std::memcpy(dst, src, count * sizeof(float));
+}
+
+// Rows s0 - 1 .. s0 + h of one column (clamped into the image) into out;
+// entries beyond repeat the last one so that whole-vector loads stay inside
+// real window values.
+template <class Pixel>
+void load_column(const Pixel* column, std::size_t rows, std::size_t s0, std::size_t h,
+                 float_column& out) {
+    const float above = static_cast<float>(column[s0 > 0 ? s0 - 1 : 0]);
+    const float below = static_cast<float>(column[std::min(s0 + h, rows - 1)]);
+    const std::size_t end = lead + round_up8(h) + lead;
+    for (std::size_t i = 0; i < lead; ++i) out.v[i] = above;
+    convert(column + s0, out.v + lead, h);
+    for (std::size_t i = lead + h; i < end; ++i) out.v[i] = below;
+
+    // One cheap pass for "zero or NaN"; only columns that have one get the
+    // finer look.
+    const __m256 zero = _mm256_setzero_ps();
+    __m256 any = zero;
+    for (std::size_t i = 0; i < end; i += 8)
+        any = _mm256_or_ps(any, _mm256_cmp_ps(_mm256_load_ps(out.v + i), zero, _CMP_EQ_UQ));
+    out.nan = out.negative_zero = out.positive_zero = false;
+    if (_mm256_testz_ps(any, any)) return;
+    const __m256i sign = _mm256_set1_epi32(std::numeric_limits<std::int32_t>::min());
+    __m256 nan = zero;
+    __m256i negative = _mm256_setzero_si256(), positive = _mm256_setzero_si256();
+    for (std::size_t i = 0; i < end; i += 8) {
+        const __m256 x = _mm256_load_ps(out.v + i);
+        const __m256i bits = _mm256_castps_si256(x);
+        nan = _mm256_or_ps(nan, _mm256_cmp_ps(x, x, _CMP_UNORD_Q));
+        negative = _mm256_or_si256(negative, _mm256_cmpeq_epi32(bits, sign));
+        positive = _mm256_or_si256(positive, _mm256_cmpeq_epi32(bits, _mm256_setzero_si256()));
+    }
+    out.nan = !_mm256_testz_ps(nan, nan);
+    out.negative_zero = !_mm256_testz_si256(negative, negative);
+    out.positive_zero = !_mm256_testz_si256(positive, positive);
+}
+
+// The three columns of the windows of one output column.
+struct window_columns {
+    const float* col[3];  // row 0 of the left, centre and right column
+    bool nan;             // a NaN in any of them
+    bool zero_mix;        // -0 and +0 both present among them
+};
+
+inline window_columns make_window(const float_column& l, const float_column& m,
+                                  const float_column& r) {
+    window_columns w;
+    w.col[0] = l.row0();
+    w.col[1] = m.row0();
+    w.col[2] = r.row0();
+    w.nan = l.nan || m.nan || r.nan;
+    w.zero_mix = (l.negative_zero || m.negative_zero || r.negative_zero) &&
+                 (l.positive_zero || m.positive_zero || r.positive_zero);
+    return w;
+}
+
+// Whether the min/max result for rows r0..r0+7 may differ from the
+// reference: a NaN in the rows r0-1..r0+8 of the window columns, or a zero
+// result where -0 and +0 meet.
+inline bool needs_stable(const window_columns& w, std::size_t r0, __m256 result) {
+    __m256 upper[3], lower[3];  // rows r0-1..r0+6 and r0+1..r0+8
+    for (int k = 0; k < 3; ++k) {
+        upper[k] = _mm256_loadu_ps(w.col[k] + r0 - 1);
+        lower[k] = _mm256_loadu_ps(w.col[k] + r0 + 1);
+    }
+    if (w.nan) {
+        __m256 any = _mm256_cmp_ps(upper[0], lower[0], _CMP_UNORD_Q);
+        any = _mm256_or_ps(any, _mm256_cmp_ps(upper[1], lower[1], _CMP_UNORD_Q));
+        any = _mm256_or_ps(any, _mm256_cmp_ps(upper[2], lower[2], _CMP_UNORD_Q));
+        if (!_mm256_testz_ps(any, any)) return true;
+    }
+    if (w.zero_mix) {
+        const __m256 zero_result = _mm256_cmp_ps(result, _mm256_setzero_ps(), _CMP_EQ_OQ);
+        if (_mm256_testz_ps(zero_result, zero_result)) return false;
+        const __m256i sign = _mm256_set1_epi32(std::numeric_limits<std::int32_t>::min());
+        const __m256i none = _mm256_setzero_si256();
+        __m256i negative = none, positive = none;
+        for (int k = 0; k < 3; ++k)
+            for (__m256 x : {upper[k], lower[k]}) {
+                const __m256i bits = _mm256_castps_si256(x);
+                negative = _mm256_or_si256(negative, _mm256_cmpeq_epi32(bits, sign));
+                positive = _mm256_or_si256(positive, _mm256_cmpeq_epi32(bits, none));
+            }
+        return !_mm256_testz_si256(negative, negative) && !_mm256_testz_si256(positive, positive);
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// Stores.
+
+inline void store8(double* out, __m256 v) {
+    _mm256_storeu_pd(out, _mm256_cvtps_pd(_mm256_castps256_ps128(v)));
+    _mm256_storeu_pd(out + 4, _mm256_cvtps_pd(_mm256_extractf128_ps(v, 1)));
+}
+inline void store8(float* out, __m256 v) { _mm256_storeu_ps(out, v); }
+
+template <class Pixel>
+inline void store_part(Pixel* out, __m256 v, std::size_t count) {
+    alignas(32) float lanes[8];
+    _mm256_store_ps(lanes, v);
+    for (std::size_t i = 0; i < count; ++i) out[i] = static_cast<Pixel>(lanes[i]);
+}
+
+// out[r0 .. r0+7] = block(r0) for every block of the h rows.
+template <class Pixel, class Block>
+inline void each_block(Pixel* out, std::size_t h, Block&& block) {
+    std::size_t r = 0;
+    for (; r + 8 <= h; r += 8) store8(out + r, block(r));
+    if (r < h) store_part(out + r, block(r), h - r);
+}
+
+// ---------------------------------------------------------------------------
+// The sweep over strips and columns.
+
+// Walks the strips and, inside each, the output columns; hands the kernel
+// each newly loaded input column (column_in) and then each output column
+// with its three window columns (column_out). Columns beyond the edges are
+// the edge columns themselves.
+template <class Pixel, class Kernel>
+void sweep(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols, Kernel& kernel) {
+    float_column ring[3];
+    for (std::size_t s0 = 0; s0 < rows; s0 += strip_rows) {
+        const std::size_t h = std::min(strip_rows, rows - s0);
+        auto fill = [&](int slot, std::size_t c) {
+            load_column(src + c * rows, rows, s0, h, ring[slot]);
+            kernel.column_in(ring[slot], slot, h);
+        };
+        int left = 0, centre = 0, right = 0;
+        fill(0, 0);
+        if (cols > 1) fill(right = 1, 1);
+        for (std::size_t c = 0;; ++c) {
+            const window_columns w = make_window(ring[left], ring[centre], ring[right]);
+            kernel.column_out(w, left, centre, right, dst + c * rows + s0, h);
+            if (c + 1 == cols) break;
+            left = centre;
+            centre = right;
+            if (c + 2 < cols)
+                fill(right = 3 - left - centre, c + 2);  // the slot neither of them holds
+            else
+                right = centre;
+        }
+    }
+}
+
+// Tap pointers of one output column: tap a of the block at r0 is at ptr[a] + r0.
+template <int N>
+struct tap_pointers {
+    const float* ptr[N > 0 ? N : 1];
+    tap_pointers(const plan& p, const window_columns& w) {
+        for (int a = 0; a < N; ++a) ptr[a] = w.col[p.col[a]] + p.row[a];
+    }
+    template <int A>
+    __m256 load(std::size_t r0) const {
+        return _mm256_loadu_ps(ptr[A] + r0);
+    }
+};
+
+// The exact fallback for one block: sort_pairs() lane by lane.
+template <int N>
+__m256 stable_uniform(const tap_pointers<N>& taps, std::size_t r0, int rank) {
+    __m256 v[N];
+    networks::unrolled<N>([&](auto a) { v[a] = taps.template load<a>(r0); });
+    net::insertion_sort<N, false>(v, nullptr);
+    __m256 out = v[0];
+    networks::unrolled<N>([&](auto a) {
+        if (static_cast<int>(a) == rank) out = v[a];
+    });
+    return out;
+}
+
+template <int N>
+__m256 stable_weighted(const tap_pointers<N>& taps, std::size_t r0, const plan& p) {
+    __m256 v[N];
+    __m256i w[N];
+    networks::unrolled<N>([&](auto a) {
+        v[a] = taps.template load<a>(r0);
+        w[a] = _mm256_set1_epi32(p.weight[a]);
+    });
+    net::insertion_sort<N, true>(v, w);
+    return net::select<N>(v, w, _mm256_set1_epi32(p.threshold_minus_1));
+}
+
+// ---------------------------------------------------------------------------
+// Numeric kernels.
+
+// Nine taps, equal weights, rank K: sorted vertical triples of each input
+// column are computed once and shared by the three output columns that use it.
+template <int K>
+struct full_uniform_kernel {
+    struct triples {
+        alignas(32) float lo[strip_rows], mid[strip_rows], hi[strip_rows];
+    };
+    triples t[3];
+    plan p;
+
+    void column_in(const float_column& c, int slot, std::size_t h) {
+        const float* v = c.row0();
+        triples& s = t[slot];
+        for (std::size_t r = 0; r < h; r += 8) {
+            __m256 a = _mm256_loadu_ps(v + r - 1), b = _mm256_load_ps(v + r),
+                   d = _mm256_loadu_ps(v + r + 1);
+            net::sort3(a, b, d);
+            _mm256_store_ps(s.lo + r, a);
+            _mm256_store_ps(s.mid + r, b);
+            _mm256_store_ps(s.hi + r, d);
+        }
+    }
+
+    __m256 fast(int l, int m, int r, std::size_t r0) const {
+        const __m256 lo[3] = {_mm256_load_ps(t[l].lo + r0), _mm256_load_ps(t[m].lo + r0),
+                              _mm256_load_ps(t[r].lo + r0)};
+        const __m256 mid[3] = {_mm256_load_ps(t[l].mid + r0), _mm256_load_ps(t[m].mid + r0),
+                               _mm256_load_ps(t[r].mid + r0)};
+        const __m256 hi[3] = {_mm256_load_ps(t[l].hi + r0), _mm256_load_ps(t[m].hi + r0),
+                              _mm256_load_ps(t[r].hi + r0)};
+        if constexpr (K == 4)
+            return net::median9(lo, mid, hi);
+        else
+            return net::rank9<K>(lo, mid, hi);
+    }
+
+    template <class Pixel>
+    void column_out(const window_columns& w, int l, int m, int r, Pixel* out, std::size_t h) {
+        if (!w.nan && !w.zero_mix) {
+            each_block(out, h, [&](std::size_t r0) { return fast(l, m, r, r0); });
+            return;
+        }
+        const tap_pointers<9> taps(p, w);
+        each_block(out, h, [&](std::size_t r0) {
+            const __m256 result = fast(l, m, r, r0);
+            return needs_stable(w, r0, result) ? stable_uniform<9>(taps, r0, K) : result;
+        });
+    }
+};
+
+// Fewer than nine taps with equal weights: sort the taps, take the rank.
+template <int N>
+struct uniform_kernel {
+    plan p;
+
+    void column_in(const float_column&, int, std::size_t) {}
+
+    template <class Pixel>
+    void column_out(const window_columns& w, int, int, int, Pixel* out, std::size_t h) {
+        const tap_pointers<N> taps(p, w);
+        const bool check = w.nan || w.zero_mix;
+        each_block(out, h, [&](std::size_t r0) {
+            __m256 v[N];
+            networks::unrolled<N>([&](auto a) { v[a] = taps.template load<a>(r0); });
+            net::sort<N>(v);
+            __m256 result = v[0];
+            networks::unrolled<N>([&](auto a) {
+                if (static_cast<int>(a) == p.rank) result = v[a];
+            });
+            if (check && needs_stable(w, r0, result)) result = stable_uniform<N>(taps, r0, p.rank);
+            return result;
+        });
+    }
+};
+
+// Positive, unequal weights: a sorting network carrying the weights, then
+// the running-weight selection.
+template <int N>
+struct weighted_kernel {
+    plan p;
+
+    void column_in(const float_column&, int, std::size_t) {}
+
+    template <class Pixel>
+    void column_out(const window_columns& w, int, int, int, Pixel* out, std::size_t h) {
+        const tap_pointers<N> taps(p, w);
+        const bool check = w.nan || w.zero_mix;
+        const __m256i t1 = _mm256_set1_epi32(p.threshold_minus_1);
+        each_block(out, h, [&](std::size_t r0) {
+            __m256 v[N];
+            __m256i wt[N];
+            networks::unrolled<N>([&](auto a) {
+                v[a] = taps.template load<a>(r0);
+                wt[a] = _mm256_set1_epi32(p.weight[a]);
+            });
+            net::sort_weighted<N>(v, wt);
+            __m256 result = net::select<N>(v, wt, t1);
+            if (check && needs_stable(w, r0, result)) result = stable_weighted<N>(taps, r0, p);
+            return result;
+        });
+    }
+};
+
+// Some negative weights: the order within ties matters, so every block takes
+// the insertion-sort emulation.
+template <int N>
+struct stable_kernel {
+    plan p;
+
+    void column_in(const float_column&, int, std::size_t) {}
+
+    template <class Pixel>
+    void column_out(const window_columns& w, int, int, int, Pixel* out, std::size_t h) {
+        const tap_pointers<N> taps(p, w);
+        each_block(out, h, [&](std::size_t r0) { return stable_weighted<N>(taps, r0, p); });
+    }
+};
+
+template <class Pixel, class Kernel>
+void run(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols, const plan& p) {
+    Kernel kernel{};
+    kernel.p = p;
+    sweep(src, dst, rows, cols, kernel);
+}
+
+template <class Pixel>
+void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
+                    const tap_list& taps, std::int64_t threshold) {
+    if (taps.count == 0) {
+        std::fill(dst, dst + rows * cols, Pixel(0));
+        return;
+    }
+    const plan p = make_plan(taps, threshold);
+    if (p.uniform && p.n == 9) {
+        switch (p.rank) {
+            case 0: return run<Pixel, full_uniform_kernel<0>>(src, dst, rows, cols, p);
+            case 1: return run<Pixel, full_uniform_kernel<1>>(src, dst, rows, cols, p);
+            case 2: return run<Pixel, full_uniform_kernel<2>>(src, dst, rows, cols, p);
+            case 3: return run<Pixel, full_uniform_kernel<3>>(src, dst, rows, cols, p);
+            case 4: return run<Pixel, full_uniform_kernel<4>>(src, dst, rows, cols, p);
+            case 5: return run<Pixel, full_uniform_kernel<5>>(src, dst, rows, cols, p);
+            case 6: return run<Pixel, full_uniform_kernel<6>>(src, dst, rows, cols, p);
+            case 7: return run<Pixel, full_uniform_kernel<7>>(src, dst, rows, cols, p);
+            default: return run<Pixel, full_uniform_kernel<8>>(src, dst, rows, cols, p);
+        }
+    }
+    if (p.uniform)
+        return with_count(p.n, [&](auto n) {
+            run<Pixel, uniform_kernel<decltype(n)::value>>(src, dst, rows, cols, p);
+        });
+    if (!p.lane_weights) {
+        // Weights too large for 32-bit lanes: rare enough for the reference.
+        if constexpr (sizeof(Pixel) == 8)
+            reference_double(src, dst, rows, cols, 0, cols, taps, threshold);
+        else
+            reference_single(src, dst, rows, cols, 0, cols, taps, threshold);
+        return;
+    }
+    with_count(p.n, [&](auto n) {
+        constexpr int N = decltype(n)::value;
+        if (p.positive)
+            run<Pixel, weighted_kernel<N>>(src, dst, rows, cols, p);
+        else
+            run<Pixel, stable_kernel<N>>(src, dst, rows, cols, p);
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Logical kernels: 32 pixels per register, one byte each.
+
+constexpr std::size_t byte_strip_rows = 4096;  // a multiple of 32
+constexpr std::size_t byte_lead = 32;
+
+struct byte_column {
+    alignas(32) std::uint8_t v[byte_strip_rows + 2 * byte_lead];
+    const std::uint8_t* row0() const { return v + byte_lead; }
+};
+
+inline std::size_t round_up32(std::size_t n) { return (n + 31) & ~std::size_t{31}; }
+
+void load_bytes(const std::uint8_t* column, std::size_t rows, std::size_t s0, std::size_t h,
+                byte_column& out) {
+    std::memset(out.v, column[s0 > 0 ? s0 - 1 : 0], byte_lead);
+    std::memcpy(out.v + byte_lead, column + s0, h);
+    const std::size_t end = byte_lead + round_up32(h) + byte_lead;
+    std::memset(out.v + byte_lead + h, column[std::min(s0 + h, rows - 1)], end - byte_lead - h);
+}
+
+template <class Block>
+inline void each_byte_block(std::uint8_t* out, std::size_t h, Block&& block) {
+    std::size_t r = 0;
+    for (; r + 32 <= h; r += 32) _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + r), block(r));
+    if (r < h) {
+        alignas(32) std::uint8_t lanes[32];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), block(r));
+        std::memcpy(out + r, lanes, h - r);
+    }
+}
+
+template <class Kernel>
+void sweep_bytes(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols,
+                 Kernel& kernel) {
+    byte_column ring[3];
+    for (std::size_t s0 = 0; s0 < rows; s0 += byte_strip_rows) {
+        const std::size_t h = std::min(byte_strip_rows, rows - s0);
+        int left = 0, centre = 0, right = 0;
+        load_bytes(src, rows, s0, h, ring[0]);
+        if (cols > 1) load_bytes(src + rows, rows, s0, h, ring[right = 1]);
+        for (std::size_t c = 0;; ++c) {
+            const std::uint8_t* w[3] = {ring[left].row0(), ring[centre].row0(), ring[right].row0()};
+            kernel.column_out(w, dst + c * rows + s0, h);
+            if (c + 1 == cols) break;
+            left = centre;
+            centre = right;
+            if (c + 2 < cols)
+                load_bytes(src + (c + 2) * rows, rows, s0, h, ring[right = 3 - left - centre]);
+            else
+                right = centre;
+        }
+    }
+}
+
+// Equal weights: count the false taps with byte subtractions (a compare
+// gives -1), then a 16-entry table maps each count to the output.
+struct count_kernel {
+    plan p;
+    alignas(16) std::uint8_t table[16] = {};
+
+    count_kernel(const plan& plan_, std::int64_t dw, std::int64_t threshold) : p(plan_) {
+        for (int count = 0; count <= p.n; ++count) table[count] = count * dw < threshold ? 1 : 0;
+    }
+
+    void column_out(const std::uint8_t* const w[3], std::uint8_t* out, std::size_t h) const {
+        const std::uint8_t* ptr[window_size];
+        for (int a = 0; a < p.n; ++a) ptr[a] = w[p.col[a]] + p.row[a];
+        const __m256i lookup =
+            _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(table)));
+        const __m256i zero = _mm256_setzero_si256();
+        each_byte_block(out, h, [&](std::size_t r0) {
+            __m256i count = zero;
+            for (int a = 0; a < p.n; ++a) {
+                const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ptr[a] + r0));
+                count = _mm256_sub_epi8(count, _mm256_cmpeq_epi8(x, zero));
+            }
+            return _mm256_shuffle_epi8(lookup, count);
+        });
+    }
+};
+
+// Any weights: the taps' false pattern (9 bits) indexes a table of outputs
+// built once per call.
+struct pattern_kernel {
+    plan p;
+    std::uint8_t table[1 << window_size] = {};
+
+    pattern_kernel(const plan& plan_, const tap_list& taps, std::int64_t threshold) : p(plan_) {
+        for (unsigned pattern = 0; pattern < (1u << p.n); ++pattern) {
+            std::int64_t false_weight = 0;
+            for (int a = 0; a < p.n; ++a)
+                if (pattern >> a & 1) false_weight += taps.doubled_weight[a];
+            table[pattern] = false_weight < threshold ? 1 : 0;
+        }
+    }
+
+    void column_out(const std::uint8_t* const w[3], std::uint8_t* out, std::size_t h) const {
+        const std::uint8_t* ptr[window_size];
+        for (int a = 0; a < p.n; ++a) ptr[a] = w[p.col[a]] + p.row[a];
+        const __m256i zero = _mm256_setzero_si256();
+        for (std::size_t r0 = 0; r0 < h; r0 += 32) {
+            __m256i low = zero, high = zero;  // taps 0..7, tap 8
+            for (int a = 0; a < p.n; ++a) {
+                const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ptr[a] + r0));
+                const __m256i bit = _mm256_set1_epi8(static_cast<char>(1u << (a & 7)));
+                const __m256i hit = _mm256_and_si256(_mm256_cmpeq_epi8(x, zero), bit);
+                if (a < 8)
+                    low = _mm256_or_si256(low, hit);
+                else
+                    high = hit;
+            }
+            alignas(32) std::uint8_t lo[32], hi[32];
+            _mm256_store_si256(reinterpret_cast<__m256i*>(lo), low);
+            _mm256_store_si256(reinterpret_cast<__m256i*>(hi), high);
+            const std::size_t count = std::min<std::size_t>(32, h - r0);
+            for (std::size_t i = 0; i < count; ++i) out[r0 + i] = table[lo[i] | hi[i] << 8];
+        }
+    }
+};
+
+}  // namespace
+
+void avx2_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
+                        const tap_list& taps, std::int64_t threshold) {
+    filter_numeric(src, dst, rows, cols, taps, threshold);
+}
+
+void avx2_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
+                        const tap_list& taps, std::int64_t threshold) {
+    filter_numeric(src, dst, rows, cols, taps, threshold);
+}
+
+void avx2_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
+                         std::size_t cols, const tap_list& taps, std::int64_t threshold) {
+    if (taps.count == 0) {
+        std::memset(dst, 0 < threshold ? 1 : 0, rows * cols);
+        return;
+    }
+    const plan p = make_plan(taps, threshold);
+    if (p.uniform) {
+        count_kernel kernel(p, taps.doubled_weight[0], threshold);
+        sweep_bytes(src, dst, rows, cols, kernel);
+    } else {
+        pattern_kernel kernel(p, taps, threshold);
+        sweep_bytes(src, dst, rows, cols, kernel);
+    }
+}
+
+}  // namespace varnets

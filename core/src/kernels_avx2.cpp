@@ -33,10 +33,17 @@ struct avx_ops {
     static mask less(value a, value b) { return _mm256_cmp_ps(a, b, _CMP_LT_OQ); }
     static mask not_ge(value a, value b) { return _mm256_cmp_ps(a, b, _CMP_NGE_UQ); }
     static mask both(mask a, mask b) { return _mm256_and_ps(a, b); }
-    static value pick(mask m, value t, value f) { return _mm256_blendv_ps(f, t, m); }
+    static value pick(mask m, value t, value f) { return blend(f, t, m); }
     static weight pick(mask m, weight t, weight f) {
-        return _mm256_castps_si256(
-            _mm256_blendv_ps(_mm256_castsi256_ps(f), _mm256_castsi256_ps(t), m));
+        return _mm256_castps_si256(blend(_mm256_castsi256_ps(f), _mm256_castsi256_ps(t), m));
+    }
+    // GCC rewrites _mm256_blendv_ps into a select on "mask < 0" and then
+    // spends a vpcmpgtd rebuilding the mask before every blend; the masks
+    // here are whole-lane compare results, so the bare instruction is right.
+    static value blend(value f, value t, mask m) {
+        value out;
+        asm("vblendvps %3, %2, %1, %0" : "=x"(out) : "x"(f), "x"(t), "x"(m));
+        return out;
     }
     static weight add(weight a, weight b) { return _mm256_add_epi32(a, b); }
     static mask at_least(weight a, weight threshold_minus_1) {
@@ -121,8 +128,10 @@ plan make_plan(const tap_list& taps, std::int64_t threshold) {
 constexpr std::size_t strip_rows = 512;  // a multiple of 8
 constexpr std::size_t lead = 8;          // index of row 0: aligned, row -1 before it
 
+// Rows -lead .. h + 2 * lead - 1 (rounded) are filled, so that blocks may
+// start at any row below h and still read whole windows.
 struct float_column {
-    alignas(32) float v[strip_rows + 2 * lead];
+    alignas(32) float v[strip_rows + 3 * lead];
     bool nan;            // a NaN in the column or its padding
     bool negative_zero;  // a -0
     bool positive_zero;  // a +0
@@ -147,14 +156,14 @@ inline void convert(const float* src, float* dst, std::size_t count) {
 }
 
 // Rows s0 - 1 .. s0 + h of one column (clamped into the image) into out;
-// entries beyond repeat the last one so that whole-vector loads stay inside
-// real window values.
+// the entries around them repeat the edge ones, so whole-vector loads only
+// ever see real window values.
 template <class Pixel>
 void load_column(const Pixel* column, std::size_t rows, std::size_t s0, std::size_t h,
                  float_column& out) {
     const float above = static_cast<float>(column[s0 > 0 ? s0 - 1 : 0]);
     const float below = static_cast<float>(column[std::min(s0 + h, rows - 1)]);
-    const std::size_t end = lead + round_up8(h) + lead;
+    const std::size_t end = round_up8(h) + 3 * lead;
     for (std::size_t i = 0; i < lead; ++i) out.v[i] = above;
     convert(column + s0, out.v + lead, h);
     for (std::size_t i = lead + h; i < end; ++i) out.v[i] = below;
@@ -249,11 +258,29 @@ inline void store_part(Pixel* out, __m256 v, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) out[i] = static_cast<Pixel>(lanes[i]);
 }
 
-// out[r0 .. r0+7] = block(r0) for every block of the h rows.
+// Stores that bypass the caches, for outputs too large to stay in them:
+// no read of the old contents, no eviction of the input. 32-byte aligned.
+inline void stream8(double* out, __m256 v) {
+    _mm256_stream_pd(out, _mm256_cvtps_pd(_mm256_castps256_ps128(v)));
+    _mm256_stream_pd(out + 4, _mm256_cvtps_pd(_mm256_extractf128_ps(v, 1)));
+}
+inline void stream8(float* out, __m256 v) { _mm256_stream_ps(out, v); }
+
+// Outputs of at least this many bytes are streamed.
+constexpr std::size_t stream_bytes = std::size_t{16} << 20;
+
+// out[r0 .. r0+7] = block(r0) for blocks covering the h rows. When
+// streaming, the first block is cut short so that the others are aligned.
 template <class Pixel, class Block>
-inline void each_block(Pixel* out, std::size_t h, Block&& block) {
+inline void each_block(Pixel* out, std::size_t h, bool stream, Block&& block) {
     std::size_t r = 0;
-    for (; r + 8 <= h; r += 8) store8(out + r, block(r));
+    if (stream) {
+        const std::size_t head = (-reinterpret_cast<std::uintptr_t>(out) & 31) / sizeof(Pixel);
+        if (head > 0) store_part(out, block(0), std::min(head, h));
+        for (r = head; r + 8 <= h; r += 8) stream8(out + r, block(r));
+    } else {
+        for (; r + 8 <= h; r += 8) store8(out + r, block(r));
+    }
     if (r < h) store_part(out + r, block(r), h - r);
 }
 
@@ -266,6 +293,8 @@ inline void each_block(Pixel* out, std::size_t h, Block&& block) {
 // the edge columns themselves.
 template <class Pixel, class Kernel>
 void sweep(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols, Kernel& kernel) {
+    kernel.stream = rows * cols * sizeof(Pixel) >= stream_bytes &&
+                    reinterpret_cast<std::uintptr_t>(dst) % sizeof(Pixel) == 0;
     float_column ring[3];
     for (std::size_t s0 = 0; s0 < rows; s0 += strip_rows) {
         const std::size_t h = std::min(strip_rows, rows - s0);
@@ -288,6 +317,7 @@ void sweep(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols, Ker
                 right = centre;
         }
     }
+    if (kernel.stream) _mm_sfence();  // streamed stores are seen before the caller's
 }
 
 // Tap pointers of one output column: tap a of the block at r0 is at ptr[a] + r0.
@@ -307,10 +337,10 @@ struct tap_pointers {
 template <int N>
 __m256 stable_uniform(const tap_pointers<N>& taps, std::size_t r0, int rank) {
     __m256 v[N];
-    networks::unrolled<N>([&](auto a) { v[a] = taps.template load<a>(r0); });
+    networks::unrolled<N>([&](auto a) VARNETS_INLINE { v[a] = taps.template load<a>(r0); });
     net::insertion_sort<N, false>(v, nullptr);
     __m256 out = v[0];
-    networks::unrolled<N>([&](auto a) {
+    networks::unrolled<N>([&](auto a) VARNETS_INLINE {
         if (static_cast<int>(a) == rank) out = v[a];
     });
     return out;
@@ -320,7 +350,7 @@ template <int N>
 __m256 stable_weighted(const tap_pointers<N>& taps, std::size_t r0, const plan& p) {
     __m256 v[N];
     __m256i w[N];
-    networks::unrolled<N>([&](auto a) {
+    networks::unrolled<N>([&](auto a) VARNETS_INLINE {
         v[a] = taps.template load<a>(r0);
         w[a] = _mm256_set1_epi32(p.weight[a]);
     });
@@ -336,15 +366,16 @@ __m256 stable_weighted(const tap_pointers<N>& taps, std::size_t r0, const plan& 
 template <int K>
 struct full_uniform_kernel {
     struct triples {
-        alignas(32) float lo[strip_rows], mid[strip_rows], hi[strip_rows];
+        alignas(32) float lo[strip_rows + lead], mid[strip_rows + lead], hi[strip_rows + lead];
     };
     triples t[3];
     plan p;
+    bool stream;
 
     void column_in(const float_column& c, int slot, std::size_t h) {
         const float* v = c.row0();
         triples& s = t[slot];
-        for (std::size_t r = 0; r < h; r += 8) {
+        for (std::size_t r = 0; r < h + lead; r += 8) {
             __m256 a = _mm256_loadu_ps(v + r - 1), b = _mm256_load_ps(v + r),
                    d = _mm256_loadu_ps(v + r + 1);
             net::sort3(a, b, d);
@@ -355,12 +386,12 @@ struct full_uniform_kernel {
     }
 
     __m256 fast(int l, int m, int r, std::size_t r0) const {
-        const __m256 lo[3] = {_mm256_load_ps(t[l].lo + r0), _mm256_load_ps(t[m].lo + r0),
-                              _mm256_load_ps(t[r].lo + r0)};
-        const __m256 mid[3] = {_mm256_load_ps(t[l].mid + r0), _mm256_load_ps(t[m].mid + r0),
-                               _mm256_load_ps(t[r].mid + r0)};
-        const __m256 hi[3] = {_mm256_load_ps(t[l].hi + r0), _mm256_load_ps(t[m].hi + r0),
-                              _mm256_load_ps(t[r].hi + r0)};
+        const __m256 lo[3] = {_mm256_loadu_ps(t[l].lo + r0), _mm256_loadu_ps(t[m].lo + r0),
+                              _mm256_loadu_ps(t[r].lo + r0)};
+        const __m256 mid[3] = {_mm256_loadu_ps(t[l].mid + r0), _mm256_loadu_ps(t[m].mid + r0),
+                               _mm256_loadu_ps(t[r].mid + r0)};
+        const __m256 hi[3] = {_mm256_loadu_ps(t[l].hi + r0), _mm256_loadu_ps(t[m].hi + r0),
+                              _mm256_loadu_ps(t[r].hi + r0)};
         if constexpr (K == 4)
             return net::median9(lo, mid, hi);
         else
@@ -370,11 +401,12 @@ struct full_uniform_kernel {
     template <class Pixel>
     void column_out(const window_columns& w, int l, int m, int r, Pixel* out, std::size_t h) {
         if (!w.nan && !w.zero_mix) {
-            each_block(out, h, [&](std::size_t r0) { return fast(l, m, r, r0); });
+            each_block(out, h, stream,
+                       [&](std::size_t r0) VARNETS_INLINE { return fast(l, m, r, r0); });
             return;
         }
         const tap_pointers<9> taps(p, w);
-        each_block(out, h, [&](std::size_t r0) {
+        each_block(out, h, stream, [&](std::size_t r0) VARNETS_INLINE {
             const __m256 result = fast(l, m, r, r0);
             return needs_stable(w, r0, result) ? stable_uniform<9>(taps, r0, K) : result;
         });
@@ -385,6 +417,7 @@ struct full_uniform_kernel {
 template <int N>
 struct uniform_kernel {
     plan p;
+    bool stream;
 
     void column_in(const float_column&, int, std::size_t) {}
 
@@ -392,12 +425,12 @@ struct uniform_kernel {
     void column_out(const window_columns& w, int, int, int, Pixel* out, std::size_t h) {
         const tap_pointers<N> taps(p, w);
         const bool check = w.nan || w.zero_mix;
-        each_block(out, h, [&](std::size_t r0) {
+        each_block(out, h, stream, [&](std::size_t r0) VARNETS_INLINE {
             __m256 v[N];
-            networks::unrolled<N>([&](auto a) { v[a] = taps.template load<a>(r0); });
+            networks::unrolled<N>([&](auto a) VARNETS_INLINE { v[a] = taps.template load<a>(r0); });
             net::sort<N>(v);
             __m256 result = v[0];
-            networks::unrolled<N>([&](auto a) {
+            networks::unrolled<N>([&](auto a) VARNETS_INLINE {
                 if (static_cast<int>(a) == p.rank) result = v[a];
             });
             if (check && needs_stable(w, r0, result)) result = stable_uniform<N>(taps, r0, p.rank);
@@ -411,6 +444,7 @@ struct uniform_kernel {
 template <int N>
 struct weighted_kernel {
     plan p;
+    bool stream;
 
     void column_in(const float_column&, int, std::size_t) {}
 
@@ -419,10 +453,10 @@ struct weighted_kernel {
         const tap_pointers<N> taps(p, w);
         const bool check = w.nan || w.zero_mix;
         const __m256i t1 = _mm256_set1_epi32(p.threshold_minus_1);
-        each_block(out, h, [&](std::size_t r0) {
+        each_block(out, h, stream, [&](std::size_t r0) VARNETS_INLINE {
             __m256 v[N];
             __m256i wt[N];
-            networks::unrolled<N>([&](auto a) {
+            networks::unrolled<N>([&](auto a) VARNETS_INLINE {
                 v[a] = taps.template load<a>(r0);
                 wt[a] = _mm256_set1_epi32(p.weight[a]);
             });
@@ -439,19 +473,21 @@ struct weighted_kernel {
 template <int N>
 struct stable_kernel {
     plan p;
+    bool stream;
 
     void column_in(const float_column&, int, std::size_t) {}
 
     template <class Pixel>
     void column_out(const window_columns& w, int, int, int, Pixel* out, std::size_t h) {
         const tap_pointers<N> taps(p, w);
-        each_block(out, h, [&](std::size_t r0) { return stable_weighted<N>(taps, r0, p); });
+        each_block(out, h, stream,
+                   [&](std::size_t r0) VARNETS_INLINE { return stable_weighted<N>(taps, r0, p); });
     }
 };
 
 template <class Pixel, class Kernel>
 void run(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols, const plan& p) {
-    Kernel kernel{};
+    Kernel kernel;
     kernel.p = p;
     sweep(src, dst, rows, cols, kernel);
 }
@@ -478,7 +514,7 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
         }
     }
     if (p.uniform)
-        return with_count(p.n, [&](auto n) {
+        return with_count(p.n, [&](auto n) VARNETS_INLINE {
             run<Pixel, uniform_kernel<decltype(n)::value>>(src, dst, rows, cols, p);
         });
     if (!p.lane_weights) {
@@ -489,7 +525,7 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
             reference_single(src, dst, rows, cols, 0, cols, taps, threshold);
         return;
     }
-    with_count(p.n, [&](auto n) {
+    with_count(p.n, [&](auto n) VARNETS_INLINE {
         constexpr int N = decltype(n)::value;
         if (p.positive)
             run<Pixel, weighted_kernel<N>>(src, dst, rows, cols, p);
@@ -569,7 +605,7 @@ struct count_kernel {
         const __m256i lookup =
             _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(table)));
         const __m256i zero = _mm256_setzero_si256();
-        each_byte_block(out, h, [&](std::size_t r0) {
+        each_byte_block(out, h, [&](std::size_t r0) VARNETS_INLINE {
             __m256i count = zero;
             for (int a = 0; a < p.n; ++a) {
                 const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ptr[a] + r0));

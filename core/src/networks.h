@@ -67,14 +67,18 @@ constexpr std::size_t network_size() {
     return sizes[N];
 }
 
+// Forced inlining: the networks only turn into straight register code when
+// every step below is inlined into the kernel's loop.
+#define VARNETS_INLINE __attribute__((always_inline))
+
 // Calls f(integral_constant<I>) for I = 0..Count-1, unrolled, so that every
 // array index below is a constant and the lanes stay in registers.
 template <class F, std::size_t... I>
-inline void unrolled(F&& f, std::index_sequence<I...>) {
+VARNETS_INLINE inline void unrolled(F&& f, std::index_sequence<I...>) {
     (f(std::integral_constant<std::size_t, I>{}), ...);
 }
 template <std::size_t Count, class F>
-inline void unrolled(F&& f) {
+VARNETS_INLINE inline void unrolled(F&& f) {
     unrolled(f, std::make_index_sequence<Count>{});
 }
 
@@ -84,25 +88,25 @@ struct nets {
     using weight = typename Ops::weight;
     using mask = typename Ops::mask;
 
-    static void exchange(value& a, value& b) {
+    VARNETS_INLINE static void exchange(value& a, value& b) {
         const value lo = Ops::min(a, b);
         b = Ops::max(a, b);
         a = lo;
     }
 
-    static void sort3(value& a, value& b, value& c) {
+    VARNETS_INLINE static void sort3(value& a, value& b, value& c) {
         exchange(a, b);
         exchange(b, c);
         exchange(a, b);
     }
 
-    static value median3(value a, value b, value c) {
+    VARNETS_INLINE static value median3(value a, value b, value c) {
         return Ops::max(Ops::min(a, b), Ops::min(Ops::max(a, b), c));
     }
 
     // Median of nine from the sorted triples of its three columns: the
     // largest low, the median middle and the smallest high hold it.
-    static value median9(const value lo[3], const value mid[3], const value hi[3]) {
+    VARNETS_INLINE static value median9(const value lo[3], const value mid[3], const value hi[3]) {
         const value low = Ops::max(Ops::max(lo[0], lo[1]), lo[2]);
         const value high = Ops::min(Ops::min(hi[0], hi[1]), hi[2]);
         return median3(low, median3(mid[0], mid[1], mid[2]), high);
@@ -111,9 +115,9 @@ struct nets {
     // Rank K (0-based) of nine from sorted column triples. The compiler drops
     // the comparators that do not lead to element K.
     template <int K>
-    static value rank9(const value lo[3], const value mid[3], const value hi[3]) {
+    VARNETS_INLINE static value rank9(const value lo[3], const value mid[3], const value hi[3]) {
         value v[9] = {lo[0], mid[0], hi[0], lo[1], mid[1], hi[1], lo[2], mid[2], hi[2]};
-        unrolled<std::size(after_triples)>([&](auto i) {
+        unrolled<std::size(after_triples)>([&](auto i) VARNETS_INLINE {
             constexpr pair p = after_triples[i];
             exchange(v[p.lo], v[p.hi]);
         });
@@ -122,9 +126,9 @@ struct nets {
 
     // Sorts N values ascending.
     template <int N>
-    static void sort(value* v) {
+    VARNETS_INLINE static void sort(value* v) {
         if constexpr (N >= 2)
-            unrolled<network_size<N>()>([&](auto i) {
+            unrolled<network_size<N>()>([&](auto i) VARNETS_INLINE {
                 constexpr pair p = network<N>()[i];
                 exchange(v[p.lo], v[p.hi]);
             });
@@ -134,9 +138,9 @@ struct nets {
     // come out in any order: exact for positive weights, where only the
     // running weight at the end of each group of ties matters.
     template <int N>
-    static void sort_weighted(value* v, weight* w) {
+    VARNETS_INLINE static void sort_weighted(value* v, weight* w) {
         if constexpr (N >= 2)
-            unrolled<network_size<N>()>([&](auto i) {
+            unrolled<network_size<N>()>([&](auto i) VARNETS_INLINE {
                 constexpr pair p = network<N>()[i];
                 const mask swap = Ops::less(v[p.hi], v[p.lo]);
                 const weight wlo = Ops::pick(swap, w[p.hi], w[p.lo]);
@@ -150,15 +154,15 @@ struct nets {
     // it is not >= its left neighbour. Without weights (Weighted false) `w`
     // is not touched.
     template <int N, bool Weighted>
-    static void insertion_sort(value* v, weight* w) {
-        unrolled<N>([&](auto i) {
+    VARNETS_INLINE static void insertion_sort(value* v, weight* w) {
+        unrolled<N>([&](auto i) VARNETS_INLINE {
             constexpr int I = static_cast<int>(decltype(i)::value);
             if constexpr (I > 0) {
                 const value x = v[I];
                 weight xw{};
                 if constexpr (Weighted) xw = w[I];
                 mask walking{};
-                unrolled<I>([&](auto step) {
+                unrolled<I>([&](auto step) VARNETS_INLINE {
                     constexpr int j = I - static_cast<int>(decltype(step)::value);
                     mask move = Ops::not_ge(x, v[j - 1]);
                     if constexpr (j < I) move = Ops::both(walking, move);
@@ -179,12 +183,13 @@ struct nets {
     // the end, the last pick is the first index that qualifies, whatever the
     // signs of the weights.
     template <int N>
-    static value select(const value* v, const weight* w, weight threshold_minus_1) {
+    VARNETS_INLINE static value select(const value* v, const weight* w, weight threshold_minus_1) {
         weight running[N];
         running[0] = w[0];
-        unrolled<N - 1>([&](auto i) { running[i + 1] = Ops::add(running[i], w[i + 1]); });
+        unrolled<N - 1>([&](auto i)
+                            VARNETS_INLINE { running[i + 1] = Ops::add(running[i], w[i + 1]); });
         value out = v[N - 1];
-        unrolled<N - 1>([&](auto i) {
+        unrolled<N - 1>([&](auto i) VARNETS_INLINE {
             constexpr int b = N - 2 - static_cast<int>(decltype(i)::value);
             out = Ops::pick(Ops::at_least(running[b], threshold_minus_1), v[b], out);
         });

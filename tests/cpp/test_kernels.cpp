@@ -164,7 +164,8 @@ template <class Pixel>
 ::testing::AssertionResult avx2_matches_scalar(const std::vector<double>& values, size_t rows,
                                                size_t cols, const std::vector<double>& w,
                                                double order) {
-    const std::vector<Pixel> page(values.begin(), values.end());
+    const std::vector<Pixel> page(values.begin(),
+                                  values.begin() + static_cast<std::ptrdiff_t>(rows * cols));
     const auto taps = varnets::make_tap_list(w.data());
     const auto threshold = varnets::make_threshold(taps, order);
     std::vector<Pixel> got(page.size()), expected(page.size());
@@ -212,6 +213,17 @@ TEST(avx2_kernel, double_images_match_the_reference) {
 }
 TEST(avx2_kernel, single_images_match_the_reference) {
     sizes_and_masks<float>(22, numeric_sizes());
+}
+
+// Outputs of 16 MB and more are written with streaming stores, each column
+// cut at its own 32-byte boundary: odd heights give every alignment.
+TEST(avx2_kernel, large_outputs_match_the_reference) {
+    if (!varnets::kernel_available(kernel::avx2)) GTEST_SKIP() << "no AVX2 on this CPU";
+    random_cases::engine rng(25);
+    const auto values = test_image(rng, 4097 * 1025, 2);
+    ASSERT_TRUE(avx2_matches_scalar<double>(values, 2049, 1025, masks[0].w, 0));
+    ASSERT_TRUE(avx2_matches_scalar<float>(values, 4099, 1024, masks[6].w, 0));
+    ASSERT_TRUE(avx2_matches_scalar<float>(values, 4097, 1025, masks[0].w, 2));
 }
 
 TEST(avx2_kernel, random_weights_and_orders_match_the_reference) {

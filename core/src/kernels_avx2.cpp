@@ -536,124 +536,214 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
 
 // ---------------------------------------------------------------------------
 // Logical kernels: 32 pixels per register, one byte each.
+//
+// Each input column is reduced once per strip to a byte per row describing
+// its vertical triple (rows r-1, r, r+1): which of the three are false, as
+// bits 0..2, or, for nine equal weights, how many. An output pixel is then a
+// function of three such bytes, evaluated with byte shuffles as table lookups.
 
-constexpr std::size_t byte_strip_rows = 4096;  // a multiple of 32
-constexpr std::size_t byte_lead = 32;
+constexpr std::size_t byte_strip_rows = 4096;  // a multiple of 32; strips may be 32 longer
 
-struct byte_column {
-    alignas(32) std::uint8_t v[byte_strip_rows + 2 * byte_lead];
-    const std::uint8_t* row0() const { return v + byte_lead; }
-};
+using bytes = __m256i;
 
-inline std::size_t round_up32(std::size_t n) { return (n + 31) & ~std::size_t{31}; }
-
-void load_bytes(const std::uint8_t* column, std::size_t rows, std::size_t s0, std::size_t h,
-                byte_column& out) {
-    std::memset(out.v, column[s0 > 0 ? s0 - 1 : 0], byte_lead);
-    std::memcpy(out.v + byte_lead, column + s0, h);
-    const std::size_t end = byte_lead + round_up32(h) + byte_lead;
-    std::memset(out.v + byte_lead + h, column[std::min(s0 + h, rows - 1)], end - byte_lead - h);
+inline bytes load_bytes(const std::uint8_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
 
+// A 16-byte table in both halves, for _mm256_shuffle_epi8.
+inline bytes table16(const std::uint8_t* t) {
+    return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t)));
+}
+
+// Lane i takes lane i-1 of v (the row above); lane 0 keeps its own.
+inline bytes row_above(bytes v) {
+    const bytes moved = _mm256_alignr_epi8(v, _mm256_permute2x128_si256(v, v, 0x08), 15);
+    const bytes first = _mm256_setr_epi8(-128, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                         0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+    return _mm256_blendv_epi8(moved, v, first);
+}
+
+// Lane i takes lane i+1 of v (the row below); lane 31 keeps its own.
+inline bytes row_below(bytes v) {
+    const bytes moved = _mm256_alignr_epi8(_mm256_permute2x128_si256(v, v, 0x81), v, 1);
+    const bytes last = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -128);
+    return _mm256_blendv_epi8(moved, v, last);
+}
+
+inline bytes is_false(bytes v) { return _mm256_cmpeq_epi8(v, _mm256_setzero_si256()); }
+
+// The byte of one vertical triple from the false flags of its three rows.
+template <bool Count>
+inline bytes triple_byte(bytes above, bytes here, bytes below) {
+    const bytes zero = _mm256_setzero_si256();
+    if constexpr (Count)
+        return _mm256_sub_epi8(_mm256_sub_epi8(_mm256_sub_epi8(zero, above), here), below);
+    else
+        return _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(above, _mm256_set1_epi8(1)),
+                                               _mm256_and_si256(here, _mm256_set1_epi8(2))),
+                               _mm256_and_si256(below, _mm256_set1_epi8(4)));
+}
+
+// Rows r .. r+31 of the strip starting at image row s0: false-row counts
+// (Count) or bit patterns of the vertical triples of one column, stored at
+// out + r and returned. At the image's top the row above is the first row
+// itself; a block reaching the bottom is laid to end at the last row, whose
+// row below is itself, and is stored there too.
+template <bool Count>
+inline bytes vertical_block(const std::uint8_t* column, std::size_t rows, std::size_t s0,
+                            std::size_t r, std::uint8_t* out) {
+    const std::size_t g = s0 + r;  // image row of the first lane
+    bytes* at = reinterpret_cast<bytes*>(out + r);
+    if (g >= 1 && g + 33 <= rows) {
+        const bytes v = triple_byte<Count>(is_false(load_bytes(column + g - 1)),
+                                           is_false(load_bytes(column + g)),
+                                           is_false(load_bytes(column + g + 1)));
+        _mm256_storeu_si256(at, v);
+        return v;
+    }
+    if (rows < 33) {  // a tiny image: rows clamped one by one
+        std::uint8_t edge[34];
+        for (std::size_t i = 0; i < 34; ++i)
+            edge[i] = column[std::min(g + i, rows) - (g + i > 0 ? 1 : 0)];
+        const bytes v =
+            triple_byte<Count>(is_false(load_bytes(edge)), is_false(load_bytes(edge + 1)),
+                               is_false(load_bytes(edge + 2)));
+        _mm256_storeu_si256(at, v);
+        return v;
+    }
+    if (g == 0) {
+        const bytes here = is_false(load_bytes(column));
+        const bytes v = triple_byte<Count>(row_above(here), here, is_false(load_bytes(column + 1)));
+        _mm256_storeu_si256(at, v);
+        return v;
+    }
+    const std::size_t last = rows - 32;  // >= s0: the final strip has 32 rows or more
+    const bytes here = is_false(load_bytes(column + last));
+    const bytes v =
+        triple_byte<Count>(is_false(load_bytes(column + last - 1)), here, row_below(here));
+    _mm256_storeu_si256(at, v);  // only defines the lanes past the end
+    _mm256_storeu_si256(reinterpret_cast<bytes*>(out + (last - s0)), v);
+    return load_bytes(out + r);
+}
+
+// out[r0 .. r0+31] = block(r0) over the h rows, streamed like each_block.
 template <class Block>
-inline void each_byte_block(std::uint8_t* out, std::size_t h, Block&& block) {
+inline void each_byte_block(std::uint8_t* out, std::size_t h, bool stream, Block&& block) {
     std::size_t r = 0;
-    for (; r + 32 <= h; r += 32) _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + r), block(r));
-    if (r < h) {
+    auto part = [&](std::size_t at, std::size_t count) {
         alignas(32) std::uint8_t lanes[32];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), block(r));
-        std::memcpy(out + r, lanes, h - r);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), block(at));
+        std::memcpy(out + at, lanes, count);
+    };
+    if (stream) {
+        const std::size_t head = -reinterpret_cast<std::uintptr_t>(out) & 31;
+        if (head > 0) part(0, std::min(head, h));
+        for (r = head; r + 32 <= h; r += 32)
+            _mm256_stream_si256(reinterpret_cast<__m256i*>(out + r), block(r));
+    } else {
+        for (; r + 32 <= h; r += 32)
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + r), block(r));
     }
+    if (r < h) part(r, h - r);
 }
 
-template <class Kernel>
-void sweep_bytes(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols,
-                 Kernel& kernel) {
-    byte_column ring[3];
-    for (std::size_t s0 = 0; s0 < rows; s0 += byte_strip_rows) {
-        const std::size_t h = std::min(byte_strip_rows, rows - s0);
-        int left = 0, centre = 0, right = 0;
-        load_bytes(src, rows, s0, h, ring[0]);
-        if (cols > 1) load_bytes(src + rows, rows, s0, h, ring[right = 1]);
-        for (std::size_t c = 0;; ++c) {
-            const std::uint8_t* w[3] = {ring[left].row0(), ring[centre].row0(), ring[right].row0()};
-            kernel.column_out(w, dst + c * rows + s0, h);
-            if (c + 1 == cols) break;
-            left = centre;
-            centre = right;
-            if (c + 2 < cols)
-                load_bytes(src + (c + 2) * rows, rows, s0, h, ring[right = 3 - left - centre]);
-            else
-                right = centre;
-        }
+// The decision for every combination of the three columns' bytes.
+struct logical_tables {
+    // Nine equal weights: output for each false count 0..9.
+    alignas(16) std::uint8_t by_count[16] = {};
+    // Equal weights on fewer taps: false taps among a column's pattern.
+    alignas(16) std::uint8_t taps_in[3][16] = {};
+    // Any weights: bit p of by_pattern[left | centre << 3] is the output
+    // for right-column pattern p; four 16-byte quarters.
+    alignas(16) std::uint8_t by_pattern[64] = {};
+};
+
+enum class logical_mode { count, uniform, general };
+
+logical_tables make_logical_tables(const tap_list& taps, std::int64_t threshold) {
+    logical_tables t;
+    std::int64_t weight_at[window_size] = {};  // doubled weight by window position
+    for (int a = 0; a < taps.count; ++a) weight_at[taps.slot[a]] = taps.doubled_weight[a];
+    for (int count = 0; count <= taps.count; ++count)
+        t.by_count[count] = count * taps.doubled_weight[0] < threshold ? 1 : 0;
+    for (int col = 0; col < 3; ++col)
+        for (int p = 0; p < 8; ++p)
+            for (int k = 0; k < 3; ++k)
+                if ((p >> k & 1) && weight_at[3 * col + k] != 0) ++t.taps_in[col][p];
+    for (int pattern = 0; pattern < 512; ++pattern) {
+        std::int64_t false_weight = 0;
+        for (int position = 0; position < window_size; ++position)
+            if (pattern >> position & 1) false_weight += weight_at[position];
+        if (false_weight < threshold)
+            t.by_pattern[pattern & 63] |= static_cast<std::uint8_t>(1u << (pattern >> 6));
     }
+    return t;
 }
 
-// Equal weights: count the false taps with byte subtractions (a compare
-// gives -1), then a 16-entry table maps each count to the output.
-struct count_kernel {
-    plan p;
-    alignas(16) std::uint8_t table[16] = {};
-
-    count_kernel(const plan& plan_, std::int64_t dw, std::int64_t threshold) : p(plan_) {
-        for (int count = 0; count <= p.n; ++count) table[count] = count * dw < threshold ? 1 : 0;
-    }
-
-    void column_out(const std::uint8_t* const w[3], std::uint8_t* out, std::size_t h) const {
-        const std::uint8_t* ptr[window_size];
-        for (int a = 0; a < p.n; ++a) ptr[a] = w[p.col[a]] + p.row[a];
-        const __m256i lookup =
-            _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(table)));
-        const __m256i zero = _mm256_setzero_si256();
-        each_byte_block(out, h, [&](std::size_t r0) VARNETS_INLINE {
-            __m256i count = zero;
-            for (int a = 0; a < p.n; ++a) {
-                const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ptr[a] + r0));
-                count = _mm256_sub_epi8(count, _mm256_cmpeq_epi8(x, zero));
+template <logical_mode Mode>
+void filter_bytes(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols,
+                  const logical_tables& t) {
+    alignas(32) std::uint8_t ring[3][byte_strip_rows + 64];
+    const bool stream = rows * cols >= stream_bytes;
+    const bytes by_count = table16(t.by_count);
+    const bytes taps_in[3] = {table16(t.taps_in[0]), table16(t.taps_in[1]), table16(t.taps_in[2])};
+    const bytes quarter[4] = {table16(t.by_pattern), table16(t.by_pattern + 16),
+                              table16(t.by_pattern + 32), table16(t.by_pattern + 48)};
+    const bytes powers = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0, 1,
+                                          2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0);
+    const bytes one = _mm256_set1_epi8(1);
+    constexpr bool count = Mode == logical_mode::count;
+    auto decide = [&](bytes a, bytes b, bytes d) VARNETS_INLINE {
+        if constexpr (count) {
+            return _mm256_shuffle_epi8(by_count, _mm256_add_epi8(_mm256_add_epi8(a, b), d));
+        } else if constexpr (Mode == logical_mode::uniform) {
+            const bytes false_taps =
+                _mm256_add_epi8(_mm256_add_epi8(_mm256_shuffle_epi8(taps_in[0], a),
+                                                _mm256_shuffle_epi8(taps_in[1], b)),
+                                _mm256_shuffle_epi8(taps_in[2], d));
+            return _mm256_shuffle_epi8(by_count, false_taps);
+        } else {
+            // 64-entry lookup: four shuffles, then bits 4 and 5 of the index
+            // (moved to the byte's sign bit) pick the quarter.
+            const bytes index = _mm256_or_si256(a, _mm256_slli_epi16(b, 3));
+            const bytes bit4 = _mm256_slli_epi16(index, 3), bit5 = _mm256_slli_epi16(index, 2);
+            const bytes low = _mm256_blendv_epi8(_mm256_shuffle_epi8(quarter[0], index),
+                                                 _mm256_shuffle_epi8(quarter[1], index), bit4);
+            const bytes high = _mm256_blendv_epi8(_mm256_shuffle_epi8(quarter[2], index),
+                                                  _mm256_shuffle_epi8(quarter[3], index), bit4);
+            const bytes row = _mm256_blendv_epi8(low, high, bit5);
+            const bytes hit = _mm256_and_si256(row, _mm256_shuffle_epi8(powers, d));
+            return _mm256_andnot_si256(_mm256_cmpeq_epi8(hit, _mm256_setzero_si256()), one);
+        }
+    };
+    for (std::size_t s0 = 0, h = 0; s0 < rows; s0 += h) {
+        h = rows - s0 <= byte_strip_rows + 32 ? rows - s0 : byte_strip_rows;
+        for (std::size_t r = 0; r < h; r += 32) vertical_block<count>(src, rows, s0, r, ring[0]);
+        int left = 0, centre = 0;
+        for (std::size_t c = 0; c < cols; ++c) {
+            const std::uint8_t *l = ring[left], *m = ring[centre];
+            std::uint8_t* out = dst + c * rows + s0;
+            if (c + 1 < cols) {  // the next column's triples as this one's output goes
+                const int right = left == centre ? 1 - centre : 3 - left - centre;
+                const std::uint8_t* next = src + (c + 1) * rows;
+                std::uint8_t* r_out = ring[right];
+                each_byte_block(out, h, stream, [&](std::size_t r0) VARNETS_INLINE {
+                    const bytes d = vertical_block<count>(next, rows, s0, r0, r_out);
+                    return decide(load_bytes(l + r0), load_bytes(m + r0), d);
+                });
+                left = centre;
+                centre = right;
+            } else {
+                each_byte_block(out, h, stream, [&](std::size_t r0) VARNETS_INLINE {
+                    const bytes b = load_bytes(m + r0);
+                    return decide(load_bytes(l + r0), b, b);
+                });
             }
-            return _mm256_shuffle_epi8(lookup, count);
-        });
-    }
-};
-
-// Any weights: the taps' false pattern (9 bits) indexes a table of outputs
-// built once per call.
-struct pattern_kernel {
-    plan p;
-    std::uint8_t table[1 << window_size] = {};
-
-    pattern_kernel(const plan& plan_, const tap_list& taps, std::int64_t threshold) : p(plan_) {
-        for (unsigned pattern = 0; pattern < (1u << p.n); ++pattern) {
-            std::int64_t false_weight = 0;
-            for (int a = 0; a < p.n; ++a)
-                if (pattern >> a & 1) false_weight += taps.doubled_weight[a];
-            table[pattern] = false_weight < threshold ? 1 : 0;
         }
     }
-
-    void column_out(const std::uint8_t* const w[3], std::uint8_t* out, std::size_t h) const {
-        const std::uint8_t* ptr[window_size];
-        for (int a = 0; a < p.n; ++a) ptr[a] = w[p.col[a]] + p.row[a];
-        const __m256i zero = _mm256_setzero_si256();
-        for (std::size_t r0 = 0; r0 < h; r0 += 32) {
-            __m256i low = zero, high = zero;  // taps 0..7, tap 8
-            for (int a = 0; a < p.n; ++a) {
-                const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ptr[a] + r0));
-                const __m256i bit = _mm256_set1_epi8(static_cast<char>(1u << (a & 7)));
-                const __m256i hit = _mm256_and_si256(_mm256_cmpeq_epi8(x, zero), bit);
-                if (a < 8)
-                    low = _mm256_or_si256(low, hit);
-                else
-                    high = hit;
-            }
-            alignas(32) std::uint8_t lo[32], hi[32];
-            _mm256_store_si256(reinterpret_cast<__m256i*>(lo), low);
-            _mm256_store_si256(reinterpret_cast<__m256i*>(hi), high);
-            const std::size_t count = std::min<std::size_t>(32, h - r0);
-            for (std::size_t i = 0; i < count; ++i) out[r0 + i] = table[lo[i] | hi[i] << 8];
-        }
-    }
-};
+    if (stream) _mm_sfence();
+}
 
 }  // namespace
 
@@ -673,14 +763,14 @@ void avx2_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t
         std::memset(dst, 0 < threshold ? 1 : 0, rows * cols);
         return;
     }
+    const logical_tables tables = make_logical_tables(taps, threshold);
     const plan p = make_plan(taps, threshold);
-    if (p.uniform) {
-        count_kernel kernel(p, taps.doubled_weight[0], threshold);
-        sweep_bytes(src, dst, rows, cols, kernel);
-    } else {
-        pattern_kernel kernel(p, taps, threshold);
-        sweep_bytes(src, dst, rows, cols, kernel);
-    }
+    if (p.uniform && p.n == 9)
+        filter_bytes<logical_mode::count>(src, dst, rows, cols, tables);
+    else if (p.uniform)
+        filter_bytes<logical_mode::uniform>(src, dst, rows, cols, tables);
+    else
+        filter_bytes<logical_mode::general>(src, dst, rows, cols, tables);
 }
 
 }  // namespace varnets

@@ -242,7 +242,8 @@ TEST(avx2_kernel, random_weights_and_orders_match_the_reference) {
 TEST(avx2_kernel, logical_images_match_the_reference) {
     if (!varnets::kernel_available(kernel::avx2)) GTEST_SKIP() << "no AVX2 on this CPU";
     random_cases::engine rng(24);
-    std::vector<std::pair<size_t, size_t>> sizes = {{4095, 2}, {4096, 3}, {4097, 2}, {8200, 1}};
+    std::vector<std::pair<size_t, size_t>> sizes = {{4095, 2}, {4096, 3}, {4097, 2},
+                                                    {4116, 2}, {8200, 1}, {8225, 1}};
     for (size_t rows = 1; rows <= 70; ++rows) sizes.push_back({rows, 1 + rows % 4});
     for (size_t cols = 1; cols <= 12; ++cols) sizes.push_back({33, cols});
     for (const auto& m : masks)

@@ -141,52 +141,54 @@ struct float_column {
 
 inline std::size_t round_up8(std::size_t n) { return (n + 7) & ~std::size_t{7}; }
 
-inline void convert(const double* src, float* dst, std::size_t count) {
-    std::size_t i = 0;
-    for (; i + 8 <= count; i += 8) {
-        const __m128 a = _mm256_cvtpd_ps(_mm256_loadu_pd(src + i));
-        const __m128 b = _mm256_cvtpd_ps(_mm256_loadu_pd(src + i + 4));
-        _mm256_store_ps(dst + i, _mm256_set_m128(b, a));
-    }
-    for (; i < count; ++i) dst[i] = static_cast<float>(src[i]);
+// Eight pixels in single precision.
+inline __m256 load8(const double* src) {
+    const __m128 a = _mm256_cvtpd_ps(_mm256_loadu_pd(src));
+    const __m128 b = _mm256_cvtpd_ps(_mm256_loadu_pd(src + 4));
+    return _mm256_set_m128(b, a);
 }
-
-inline void convert(const float* src, float* dst, std::size_t count) {
-    std::memcpy(dst, src, count * sizeof(float));
-}
+inline __m256 load8(const float* src) { return _mm256_loadu_ps(src); }
 
 // Rows s0 - 1 .. s0 + h of one column (clamped into the image) into out;
 // the entries around them repeat the edge ones, so whole-vector loads only
-// ever see real window values.
+// ever see real window values. NaN and zeros are noted on the way; only
+// columns with zeros get a second look for their signs.
 template <class Pixel>
 void load_column(const Pixel* column, std::size_t rows, std::size_t s0, std::size_t h,
                  float_column& out) {
-    const float above = static_cast<float>(column[s0 > 0 ? s0 - 1 : 0]);
-    const float below = static_cast<float>(column[std::min(s0 + h, rows - 1)]);
-    const std::size_t end = round_up8(h) + 3 * lead;
-    for (std::size_t i = 0; i < lead; ++i) out.v[i] = above;
-    convert(column + s0, out.v + lead, h);
-    for (std::size_t i = lead + h; i < end; ++i) out.v[i] = below;
-
-    // One cheap pass for "zero or NaN"; only columns that have one get the
-    // finer look.
     const __m256 zero = _mm256_setzero_ps();
-    __m256 any = zero;
-    for (std::size_t i = 0; i < end; i += 8)
-        any = _mm256_or_ps(any, _mm256_cmp_ps(_mm256_load_ps(out.v + i), zero, _CMP_EQ_UQ));
-    out.nan = out.negative_zero = out.positive_zero = false;
-    if (_mm256_testz_ps(any, any)) return;
-    const __m256i sign = _mm256_set1_epi32(std::numeric_limits<std::int32_t>::min());
-    __m256 nan = zero;
-    __m256i negative = _mm256_setzero_si256(), positive = _mm256_setzero_si256();
-    for (std::size_t i = 0; i < end; i += 8) {
-        const __m256 x = _mm256_load_ps(out.v + i);
-        const __m256i bits = _mm256_castps_si256(x);
+    __m256 nan = zero, zeros = zero;
+    float* v = out.v + lead;
+    std::size_t i = 0;
+    for (; i + 8 <= h; i += 8) {
+        const __m256 x = load8(column + s0 + i);
+        _mm256_store_ps(v + i, x);
         nan = _mm256_or_ps(nan, _mm256_cmp_ps(x, x, _CMP_UNORD_Q));
+        zeros = _mm256_or_ps(zeros, _mm256_cmp_ps(x, zero, _CMP_EQ_OQ));
+    }
+    bool has_nan = !_mm256_testz_ps(nan, nan), has_zero = !_mm256_testz_ps(zeros, zeros);
+    auto note = [&](float x) {
+        has_nan |= x != x;
+        has_zero |= x == 0;
+        return x;
+    };
+    for (; i < h; ++i) v[i] = note(static_cast<float>(column[s0 + i]));
+    const float above = note(static_cast<float>(column[s0 > 0 ? s0 - 1 : 0]));
+    const float below = note(static_cast<float>(column[std::min(s0 + h, rows - 1)]));
+    const std::size_t end = round_up8(h) + 3 * lead;
+    for (std::size_t k = 0; k < lead; ++k) out.v[k] = above;
+    for (std::size_t k = lead + h; k < end; ++k) out.v[k] = below;
+
+    out.nan = has_nan;
+    out.negative_zero = out.positive_zero = false;
+    if (!has_zero) return;
+    const __m256i sign = _mm256_set1_epi32(std::numeric_limits<std::int32_t>::min());
+    __m256i negative = _mm256_setzero_si256(), positive = _mm256_setzero_si256();
+    for (std::size_t k = 0; k < end; k += 8) {
+        const __m256i bits = _mm256_load_si256(reinterpret_cast<const __m256i*>(out.v + k));
         negative = _mm256_or_si256(negative, _mm256_cmpeq_epi32(bits, sign));
         positive = _mm256_or_si256(positive, _mm256_cmpeq_epi32(bits, _mm256_setzero_si256()));
     }
-    out.nan = !_mm256_testz_ps(nan, nan);
     out.negative_zero = !_mm256_testz_si256(negative, negative);
     out.positive_zero = !_mm256_testz_si256(positive, positive);
 }
@@ -212,22 +214,23 @@ inline window_columns make_window(const float_column& l, const float_column& m,
 
 // Whether the min/max result for rows r0..r0+7 may differ from the
 // reference: a NaN in the rows r0-1..r0+8 of the window columns, or a zero
-// result where -0 and +0 meet.
+// result where -0 and +0 meet. Branch-free: blocks that need the fallback
+// come in no predictable pattern.
 inline bool needs_stable(const window_columns& w, std::size_t r0, __m256 result) {
     __m256 upper[3], lower[3];  // rows r0-1..r0+6 and r0+1..r0+8
     for (int k = 0; k < 3; ++k) {
         upper[k] = _mm256_loadu_ps(w.col[k] + r0 - 1);
         lower[k] = _mm256_loadu_ps(w.col[k] + r0 + 1);
     }
+    bool stable = false;
     if (w.nan) {
         __m256 any = _mm256_cmp_ps(upper[0], lower[0], _CMP_UNORD_Q);
         any = _mm256_or_ps(any, _mm256_cmp_ps(upper[1], lower[1], _CMP_UNORD_Q));
         any = _mm256_or_ps(any, _mm256_cmp_ps(upper[2], lower[2], _CMP_UNORD_Q));
-        if (!_mm256_testz_ps(any, any)) return true;
+        stable = !_mm256_testz_ps(any, any);
     }
     if (w.zero_mix) {
         const __m256 zero_result = _mm256_cmp_ps(result, _mm256_setzero_ps(), _CMP_EQ_OQ);
-        if (_mm256_testz_ps(zero_result, zero_result)) return false;
         const __m256i sign = _mm256_set1_epi32(std::numeric_limits<std::int32_t>::min());
         const __m256i none = _mm256_setzero_si256();
         __m256i negative = none, positive = none;
@@ -237,9 +240,10 @@ inline bool needs_stable(const window_columns& w, std::size_t r0, __m256 result)
                 negative = _mm256_or_si256(negative, _mm256_cmpeq_epi32(bits, sign));
                 positive = _mm256_or_si256(positive, _mm256_cmpeq_epi32(bits, none));
             }
-        return !_mm256_testz_si256(negative, negative) && !_mm256_testz_si256(positive, positive);
+        stable |= !_mm256_testz_ps(zero_result, zero_result) &
+                  !_mm256_testz_si256(negative, negative) & !_mm256_testz_si256(positive, positive);
     }
-    return false;
+    return stable;
 }
 
 // ---------------------------------------------------------------------------
@@ -282,6 +286,37 @@ inline void each_block(Pixel* out, std::size_t h, bool stream, Block&& block) {
         for (; r + 8 <= h; r += 8) store8(out + r, block(r));
     }
     if (r < h) store_part(out + r, block(r), h - r);
+}
+
+// Output column of h rows from fast(r0), the min/max result for rows
+// r0..r0+7, and stable(r0), the insertion-sort emulation for the blocks that
+// need it. Where the window columns hold NaN or signed zeros, the fast
+// results go to a buffer first and the blocks to redo are collected as bits,
+// so the fallback costs no mispredicted branch per block.
+template <class Pixel, class Fast, class Stable>
+inline void each_column_block(const window_columns& w, Pixel* out, std::size_t h, bool stream,
+                              Fast&& fast, Stable&& stable) {
+    if (!w.nan && !w.zero_mix) {
+        each_block(out, h, stream, fast);
+        return;
+    }
+    alignas(32) float results[strip_rows + lead];
+    constexpr std::size_t words = (strip_rows / 8 + 63) / 64;
+    std::uint64_t redo[words] = {};
+    for (std::size_t r0 = 0; r0 < h; r0 += 8) {
+        const __m256 result = fast(r0);
+        _mm256_store_ps(results + r0, result);
+        const std::size_t block = r0 / 8;
+        redo[block / 64] |= std::uint64_t{needs_stable(w, r0, result)} << (block % 64);
+    }
+    for (std::size_t word = 0; word < words; ++word)
+        for (std::uint64_t bits = redo[word]; bits != 0; bits &= bits - 1) {
+            const std::size_t r0 =
+                (word * 64 + static_cast<std::size_t>(__builtin_ctzll(bits))) * 8;
+            _mm256_store_ps(results + r0, stable(r0));
+        }
+    each_block(out, h, stream,
+               [&](std::size_t r0) VARNETS_INLINE { return _mm256_loadu_ps(results + r0); });
 }
 
 // ---------------------------------------------------------------------------
@@ -400,16 +435,10 @@ struct full_uniform_kernel {
 
     template <class Pixel>
     void column_out(const window_columns& w, int l, int m, int r, Pixel* out, std::size_t h) {
-        if (!w.nan && !w.zero_mix) {
-            each_block(out, h, stream,
-                       [&](std::size_t r0) VARNETS_INLINE { return fast(l, m, r, r0); });
-            return;
-        }
         const tap_pointers<9> taps(p, w);
-        each_block(out, h, stream, [&](std::size_t r0) VARNETS_INLINE {
-            const __m256 result = fast(l, m, r, r0);
-            return needs_stable(w, r0, result) ? stable_uniform<9>(taps, r0, K) : result;
-        });
+        each_column_block(
+            w, out, h, stream, [&](std::size_t r0) VARNETS_INLINE { return fast(l, m, r, r0); },
+            [&](std::size_t r0) { return stable_uniform<9>(taps, r0, K); });
     }
 };
 
@@ -424,18 +453,20 @@ struct uniform_kernel {
     template <class Pixel>
     void column_out(const window_columns& w, int, int, int, Pixel* out, std::size_t h) {
         const tap_pointers<N> taps(p, w);
-        const bool check = w.nan || w.zero_mix;
-        each_block(out, h, stream, [&](std::size_t r0) VARNETS_INLINE {
-            __m256 v[N];
-            networks::unrolled<N>([&](auto a) VARNETS_INLINE { v[a] = taps.template load<a>(r0); });
-            net::sort<N>(v);
-            __m256 result = v[0];
-            networks::unrolled<N>([&](auto a) VARNETS_INLINE {
-                if (static_cast<int>(a) == p.rank) result = v[a];
-            });
-            if (check && needs_stable(w, r0, result)) result = stable_uniform<N>(taps, r0, p.rank);
-            return result;
-        });
+        each_column_block(
+            w, out, h, stream,
+            [&](std::size_t r0) VARNETS_INLINE {
+                __m256 v[N];
+                networks::unrolled<N>([&](auto a)
+                                          VARNETS_INLINE { v[a] = taps.template load<a>(r0); });
+                net::sort<N>(v);
+                __m256 result = v[0];
+                networks::unrolled<N>([&](auto a) VARNETS_INLINE {
+                    if (static_cast<int>(a) == p.rank) result = v[a];
+                });
+                return result;
+            },
+            [&](std::size_t r0) { return stable_uniform<N>(taps, r0, p.rank); });
     }
 };
 
@@ -451,20 +482,20 @@ struct weighted_kernel {
     template <class Pixel>
     void column_out(const window_columns& w, int, int, int, Pixel* out, std::size_t h) {
         const tap_pointers<N> taps(p, w);
-        const bool check = w.nan || w.zero_mix;
         const __m256i t1 = _mm256_set1_epi32(p.threshold_minus_1);
-        each_block(out, h, stream, [&](std::size_t r0) VARNETS_INLINE {
-            __m256 v[N];
-            __m256i wt[N];
-            networks::unrolled<N>([&](auto a) VARNETS_INLINE {
-                v[a] = taps.template load<a>(r0);
-                wt[a] = _mm256_set1_epi32(p.weight[a]);
-            });
-            net::sort_weighted<N>(v, wt);
-            __m256 result = net::select<N>(v, wt, t1);
-            if (check && needs_stable(w, r0, result)) result = stable_weighted<N>(taps, r0, p);
-            return result;
-        });
+        each_column_block(
+            w, out, h, stream,
+            [&](std::size_t r0) VARNETS_INLINE {
+                __m256 v[N];
+                __m256i wt[N];
+                networks::unrolled<N>([&](auto a) VARNETS_INLINE {
+                    v[a] = taps.template load<a>(r0);
+                    wt[a] = _mm256_set1_epi32(p.weight[a]);
+                });
+                net::sort_weighted<N>(v, wt);
+                return net::select<N>(v, wt, t1);
+            },
+            [&](std::size_t r0) { return stable_weighted<N>(taps, r0, p); });
     }
 };
 

@@ -134,6 +134,16 @@ struct nets {
             });
     }
 
+    // Orders one (value, weight) pair against another by value. Pairs with
+    // equal values may end up either way round.
+    VARNETS_INLINE static void exchange_weighted(value& a, value& b, weight& wa, weight& wb) {
+        const mask swap = Ops::less(b, a);
+        const weight wlo = Ops::pick(swap, wb, wa);
+        wb = Ops::pick(swap, wa, wb);
+        wa = wlo;
+        exchange(a, b);
+    }
+
     // Sorts N (value, weight) pairs by value. Pairs with equal values may
     // come out in any order: exact for positive weights, where only the
     // running weight at the end of each group of ties matters.
@@ -142,11 +152,7 @@ struct nets {
         if constexpr (N >= 2)
             unrolled<network_size<N>()>([&](auto i) VARNETS_INLINE {
                 constexpr pair p = network<N>()[i];
-                const mask swap = Ops::less(v[p.hi], v[p.lo]);
-                const weight wlo = Ops::pick(swap, w[p.hi], w[p.lo]);
-                w[p.hi] = Ops::pick(swap, w[p.lo], w[p.hi]);
-                w[p.lo] = wlo;
-                exchange(v[p.lo], v[p.hi]);
+                exchange_weighted(v[p.lo], v[p.hi], w[p.lo], w[p.hi]);
             });
     }
 

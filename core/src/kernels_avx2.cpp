@@ -322,6 +322,11 @@ inline void each_column_block(const window_columns& w, Pixel* out, std::size_t h
 // ---------------------------------------------------------------------------
 // The sweep over strips and columns.
 
+inline void prefetch(const void* start, std::size_t bytes) {
+    const char* p = static_cast<const char*>(start);
+    for (std::size_t at = 0; at < bytes; at += 64) _mm_prefetch(p + at, _MM_HINT_T0);
+}
+
 // Walks the strips and, inside each, the output columns; hands the kernel
 // each newly loaded input column (column_in) and then each output column
 // with its three window columns (column_out). Columns beyond the edges are
@@ -334,6 +339,9 @@ void sweep(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols, Ker
     for (std::size_t s0 = 0; s0 < rows; s0 += strip_rows) {
         const std::size_t h = std::min(strip_rows, rows - s0);
         auto fill = [&](int slot, std::size_t c) {
+            // The column after this one, ahead of time: the hardware
+            // prefetcher does not follow the jumps between column segments.
+            if (c + 1 < cols) prefetch(src + (c + 1) * rows + s0, h * sizeof(Pixel));
             load_column(src + c * rows, rows, s0, h, ring[slot]);
             kernel.column_in(ring[slot], slot, h);
         };

@@ -86,6 +86,7 @@ struct plan {
     bool positive = true;       // every weight is above zero
     bool lane_weights = true;   // weights and sums fit in 32-bit lanes
     int rank = 0;               // uniform: the sorted index that is selected
+    int first = 0, last = 0;    // positive: bounds on the selected sorted index
     std::int32_t weight[window_size] = {};
     std::int32_t threshold_minus_1 = 0;
 };
@@ -110,6 +111,21 @@ plan make_plan(const tap_list& taps, std::int64_t threshold) {
             p.rank = b;
             break;
         }
+    if (p.positive) {
+        // The running weight after index b is at least the b + 1 smallest
+        // weights and at most the b + 1 largest.
+        std::int64_t ascending[window_size];
+        std::copy(taps.doubled_weight, taps.doubled_weight + p.n, ascending);
+        std::sort(ascending, ascending + p.n);
+        p.first = p.last = p.n - 1;
+        std::int64_t least = 0, most = 0;
+        for (int b = 0; b < p.n; ++b) {
+            least += ascending[b];
+            most += ascending[p.n - 1 - b];
+            if (least >= threshold) p.last = std::min(p.last, b);
+            if (most >= threshold) p.first = std::min(p.first, b);
+        }
+    }
     p.lane_weights = magnitude <= lane_weight_limit;
     if (p.lane_weights) {
         for (int a = 0; a < p.n; ++a)
@@ -216,18 +232,18 @@ inline window_columns make_window(const float_column& l, const float_column& m,
 // reference: a NaN in the rows r0-1..r0+8 of the window columns, or a zero
 // result where -0 and +0 meet. Branch-free: blocks that need the fallback
 // come in no predictable pattern.
-inline bool needs_stable(const window_columns& w, std::size_t r0, __m256 result) {
+inline std::uint64_t needs_stable(const window_columns& w, std::size_t r0, __m256 result) {
     __m256 upper[3], lower[3];  // rows r0-1..r0+6 and r0+1..r0+8
     for (int k = 0; k < 3; ++k) {
         upper[k] = _mm256_loadu_ps(w.col[k] + r0 - 1);
         lower[k] = _mm256_loadu_ps(w.col[k] + r0 + 1);
     }
-    bool stable = false;
+    std::uint64_t stable = 0;
     if (w.nan) {
         __m256 any = _mm256_cmp_ps(upper[0], lower[0], _CMP_UNORD_Q);
         any = _mm256_or_ps(any, _mm256_cmp_ps(upper[1], lower[1], _CMP_UNORD_Q));
         any = _mm256_or_ps(any, _mm256_cmp_ps(upper[2], lower[2], _CMP_UNORD_Q));
-        stable = !_mm256_testz_ps(any, any);
+        stable = static_cast<std::uint64_t>(_mm256_movemask_ps(any) != 0);
     }
     if (w.zero_mix) {
         const __m256 zero_result = _mm256_cmp_ps(result, _mm256_setzero_ps(), _CMP_EQ_OQ);
@@ -240,8 +256,9 @@ inline bool needs_stable(const window_columns& w, std::size_t r0, __m256 result)
                 negative = _mm256_or_si256(negative, _mm256_cmpeq_epi32(bits, sign));
                 positive = _mm256_or_si256(positive, _mm256_cmpeq_epi32(bits, none));
             }
-        stable |= !_mm256_testz_ps(zero_result, zero_result) &
-                  !_mm256_testz_si256(negative, negative) & !_mm256_testz_si256(positive, positive);
+        stable |= static_cast<std::uint64_t>(_mm256_movemask_ps(zero_result) != 0 &&
+                                             _mm256_movemask_epi8(negative) != 0 &&
+                                             _mm256_movemask_epi8(positive) != 0);
     }
     return stable;
 }
@@ -300,21 +317,18 @@ inline void each_column_block(const window_columns& w, Pixel* out, std::size_t h
         each_block(out, h, stream, fast);
         return;
     }
+    static_assert(strip_rows / 8 <= 64, "one bit per block of a strip in one word");
     alignas(32) float results[strip_rows + lead];
-    constexpr std::size_t words = (strip_rows / 8 + 63) / 64;
-    std::uint64_t redo[words] = {};
+    std::uint64_t redo = 0;
     for (std::size_t r0 = 0; r0 < h; r0 += 8) {
         const __m256 result = fast(r0);
         _mm256_store_ps(results + r0, result);
-        const std::size_t block = r0 / 8;
-        redo[block / 64] |= std::uint64_t{needs_stable(w, r0, result)} << (block % 64);
+        redo |= needs_stable(w, r0, result) << (r0 / 8);
     }
-    for (std::size_t word = 0; word < words; ++word)
-        for (std::uint64_t bits = redo[word]; bits != 0; bits &= bits - 1) {
-            const std::size_t r0 =
-                (word * 64 + static_cast<std::size_t>(__builtin_ctzll(bits))) * 8;
-            _mm256_store_ps(results + r0, stable(r0));
-        }
+    for (; redo != 0; redo &= redo - 1) {
+        const std::size_t r0 = static_cast<std::size_t>(__builtin_ctzll(redo)) * 8;
+        _mm256_store_ps(results + r0, stable(r0));
+    }
     each_block(out, h, stream,
                [&](std::size_t r0) VARNETS_INLINE { return _mm256_loadu_ps(results + r0); });
 }
@@ -404,37 +418,50 @@ __m256 stable_weighted(const tap_pointers<N>& taps, std::size_t r0, const plan& 
 // ---------------------------------------------------------------------------
 // Numeric kernels.
 
-// Nine taps, equal weights, rank K: sorted vertical triples of each input
-// column are computed once and shared by the three output columns that use it.
-template <int K>
-struct full_uniform_kernel {
+// Sorted vertical triples (rows r-1, r, r+1) of the three window columns:
+// each input column's are computed once and shared by the three output
+// columns that use it.
+struct column_triples {
+    // lo, mid and hi of one column one after the other: one base pointer per
+    // column keeps the loops within the registers.
+    static constexpr std::size_t stride = strip_rows + lead;
     struct triples {
-        alignas(32) float lo[strip_rows + lead], mid[strip_rows + lead], hi[strip_rows + lead];
+        alignas(32) float v[3 * stride];
     };
     triples t[3];
-    plan p;
-    bool stream;
 
     void column_in(const float_column& c, int slot, std::size_t h) {
         const float* v = c.row0();
-        triples& s = t[slot];
+        float* s = t[slot].v;
         for (std::size_t r = 0; r < h + lead; r += 8) {
             __m256 a = _mm256_loadu_ps(v + r - 1), b = _mm256_load_ps(v + r),
                    d = _mm256_loadu_ps(v + r + 1);
             net::sort3(a, b, d);
-            _mm256_store_ps(s.lo + r, a);
-            _mm256_store_ps(s.mid + r, b);
-            _mm256_store_ps(s.hi + r, d);
+            _mm256_store_ps(s + r, a);
+            _mm256_store_ps(s + stride + r, b);
+            _mm256_store_ps(s + 2 * stride + r, d);
         }
     }
 
-    __m256 fast(int l, int m, int r, std::size_t r0) const {
-        const __m256 lo[3] = {_mm256_loadu_ps(t[l].lo + r0), _mm256_loadu_ps(t[m].lo + r0),
-                              _mm256_loadu_ps(t[r].lo + r0)};
-        const __m256 mid[3] = {_mm256_loadu_ps(t[l].mid + r0), _mm256_loadu_ps(t[m].mid + r0),
-                               _mm256_loadu_ps(t[r].mid + r0)};
-        const __m256 hi[3] = {_mm256_loadu_ps(t[l].hi + r0), _mm256_loadu_ps(t[m].hi + r0),
-                              _mm256_loadu_ps(t[r].hi + r0)};
+    static void load(const float* const base[3], std::size_t r0, __m256 lo[3], __m256 mid[3],
+                     __m256 hi[3]) {
+        for (int k = 0; k < 3; ++k) {
+            lo[k] = _mm256_loadu_ps(base[k] + r0);
+            mid[k] = _mm256_loadu_ps(base[k] + stride + r0);
+            hi[k] = _mm256_loadu_ps(base[k] + 2 * stride + r0);
+        }
+    }
+};
+
+// Nine taps, equal weights, rank K.
+template <int K>
+struct full_uniform_kernel : column_triples {
+    plan p;
+    bool stream;
+
+    static __m256 fast(const float* const base[3], std::size_t r0) {
+        __m256 lo[3], mid[3], hi[3];
+        load(base, r0, lo, mid, hi);
         if constexpr (K == 4)
             return net::median9(lo, mid, hi);
         else
@@ -444,9 +471,72 @@ struct full_uniform_kernel {
     template <class Pixel>
     void column_out(const window_columns& w, int l, int m, int r, Pixel* out, std::size_t h) {
         const tap_pointers<9> taps(p, w);
+        const float* const base[3] = {t[l].v, t[m].v, t[r].v};
         each_column_block(
-            w, out, h, stream, [&](std::size_t r0) VARNETS_INLINE { return fast(l, m, r, r0); },
+            w, out, h, stream, [&](std::size_t r0) VARNETS_INLINE { return fast(base, r0); },
             [&](std::size_t r0) { return stable_uniform<9>(taps, r0, K); });
+    }
+};
+
+// Nine taps, positive weights, where the selected sorted index can only be
+// one of Tests + 1 (plan::first .. plan::last): sort the values alone, from
+// the shared triples, then weigh the candidates. The running weight at a
+// sorted value is taken as the weight of all taps not above it, which counts
+// the whole group of equal values at once; the first candidate to reach the
+// threshold is then in the same group as the reference's index, so it has
+// the same value.
+template <int Tests>
+struct full_candidates_kernel : column_triples {
+    plan p;
+    bool stream;
+
+    template <class Pixel>
+    void column_out(const window_columns& w, int l, int m, int r, Pixel* out, std::size_t h) {
+        const tap_pointers<9> taps(p, w);
+        const __m256i t1 = _mm256_set1_epi32(p.threshold_minus_1);
+        alignas(32) std::int32_t weight[9][8];
+        for (int a = 0; a < 9; ++a) std::fill(weight[a], weight[a] + 8, p.weight[a]);
+        const float* const base[3] = {t[l].v, t[m].v, t[r].v};
+        each_column_block(
+            w, out, h, stream,
+            [&](std::size_t r0) VARNETS_INLINE {
+                __m256 lo[3], mid[3], hi[3];
+                load(base, r0, lo, mid, hi);
+                __m256 v[9] = {lo[0], mid[0], hi[0], lo[1], mid[1], hi[1], lo[2], mid[2], hi[2]};
+                net::merge_triples(v);
+                __m256 result = pick(v, p.first + Tests);
+                networks::unrolled<Tests>([&](auto t) VARNETS_INLINE {
+                    const __m256 candidate = pick(v, p.first + Tests - 1 - static_cast<int>(t));
+                    __m256i total = _mm256_setzero_si256();
+                    networks::unrolled<9>([&](auto a) VARNETS_INLINE {
+                        const __m256 not_above =
+                            _mm256_cmp_ps(taps.template load<a>(r0), candidate, _CMP_LE_OQ);
+                        total = _mm256_add_epi32(
+                            total,
+                            _mm256_and_si256(
+                                _mm256_castps_si256(not_above),
+                                _mm256_load_si256(reinterpret_cast<const __m256i*>(weight[a]))));
+                    });
+                    result = avx_ops::pick(avx_ops::at_least(total, t1), candidate, result);
+                });
+                return result;
+            },
+            [&](std::size_t r0) { return stable_weighted<9>(taps, r0, p); });
+    }
+
+    // v[j] for an index the same for every block.
+    static __m256 pick(const __m256 v[9], int j) {
+        switch (j) {
+            case 0: return v[0];
+            case 1: return v[1];
+            case 2: return v[2];
+            case 3: return v[3];
+            case 4: return v[4];
+            case 5: return v[5];
+            case 6: return v[6];
+            case 7: return v[7];
+            default: return v[8];
+        }
     }
 };
 
@@ -563,6 +653,15 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
         else
             reference_single(src, dst, rows, cols, 0, cols, taps, threshold);
         return;
+    }
+    if (p.positive && p.n == 9) {
+        switch (p.last - p.first) {
+            case 0: return run<Pixel, full_candidates_kernel<0>>(src, dst, rows, cols, p);
+            case 1: return run<Pixel, full_candidates_kernel<1>>(src, dst, rows, cols, p);
+            case 2: return run<Pixel, full_candidates_kernel<2>>(src, dst, rows, cols, p);
+            case 3: return run<Pixel, full_candidates_kernel<3>>(src, dst, rows, cols, p);
+            default: break;  // too many candidates: carry the weights through the sort
+        }
     }
     with_count(p.n, [&](auto n) VARNETS_INLINE {
         constexpr int N = decltype(n)::value;

@@ -112,15 +112,20 @@ struct nets {
         return median3(low, median3(mid[0], mid[1], mid[2]), high);
     }
 
+    // Sorts nine values whose triples (0,1,2), (3,4,5), (6,7,8) are sorted.
+    VARNETS_INLINE static void merge_triples(value* v) {
+        unrolled<std::size(after_triples)>([&](auto i) VARNETS_INLINE {
+            constexpr pair p = after_triples[i];
+            exchange(v[p.lo], v[p.hi]);
+        });
+    }
+
     // Rank K (0-based) of nine from sorted column triples. The compiler drops
     // the comparators that do not lead to element K.
     template <int K>
     VARNETS_INLINE static value rank9(const value lo[3], const value mid[3], const value hi[3]) {
         value v[9] = {lo[0], mid[0], hi[0], lo[1], mid[1], hi[1], lo[2], mid[2], hi[2]};
-        unrolled<std::size(after_triples)>([&](auto i) VARNETS_INLINE {
-            constexpr pair p = after_triples[i];
-            exchange(v[p.lo], v[p.hi]);
-        });
+        merge_triples(v);
         return v[K];
     }
 

@@ -147,10 +147,15 @@ constexpr std::size_t lead = 8;          // index of row 0: aligned, row -1 befo
 // Rows -lead .. h + 2 * lead - 1 (rounded) are filled, so that blocks may
 // start at any row below h and still read whole windows.
 struct float_column {
+    static constexpr std::size_t words = strip_rows / 64;
     alignas(32) float v[strip_rows + 3 * lead];
     bool nan;            // a NaN in the column or its padding
     bool negative_zero;  // a -0
     bool positive_zero;  // a +0
+    // Where the NaN are: bit r of the rows 0..h-1 of the strip, and the
+    // rows above and below it.
+    std::uint64_t nan_rows[words];
+    bool nan_above, nan_below;
 
     const float* row0() const { return v + lead; }
 };
@@ -173,24 +178,38 @@ template <class Pixel>
 void load_column(const Pixel* column, std::size_t rows, std::size_t s0, std::size_t h,
                  float_column& out) {
     const __m256 zero = _mm256_setzero_ps();
-    __m256 nan = zero, zeros = zero;
+    __m256 zeros = zero;
     float* v = out.v + lead;
+    std::fill(out.nan_rows, out.nan_rows + float_column::words, 0);
+    std::uint64_t nan_bits = 0;
     std::size_t i = 0;
     for (; i + 8 <= h; i += 8) {
         const __m256 x = load8(column + s0 + i);
         _mm256_store_ps(v + i, x);
-        nan = _mm256_or_ps(nan, _mm256_cmp_ps(x, x, _CMP_UNORD_Q));
+        const auto nan = static_cast<std::uint64_t>(
+            static_cast<unsigned>(_mm256_movemask_ps(_mm256_cmp_ps(x, x, _CMP_UNORD_Q))));
+        nan_bits |= nan << (i % 64);
+        if (i % 64 == 56) {
+            out.nan_rows[i / 64] = nan_bits;
+            nan_bits = 0;
+        }
         zeros = _mm256_or_ps(zeros, _mm256_cmp_ps(x, zero, _CMP_EQ_OQ));
     }
-    bool has_nan = !_mm256_testz_ps(nan, nan), has_zero = !_mm256_testz_ps(zeros, zeros);
-    auto note = [&](float x) {
-        has_nan |= x != x;
+    bool has_zero = !_mm256_testz_ps(zeros, zeros);
+    for (; i < h; ++i) {
+        const float x = static_cast<float>(column[s0 + i]);
+        v[i] = x;
+        nan_bits |= std::uint64_t{x != x} << (i % 64);
         has_zero |= x == 0;
-        return x;
-    };
-    for (; i < h; ++i) v[i] = note(static_cast<float>(column[s0 + i]));
-    const float above = note(static_cast<float>(column[s0 > 0 ? s0 - 1 : 0]));
-    const float below = note(static_cast<float>(column[std::min(s0 + h, rows - 1)]));
+    }
+    if (h % 64 != 0) out.nan_rows[h / 64] = nan_bits;
+    const float above = static_cast<float>(column[s0 > 0 ? s0 - 1 : 0]);
+    const float below = static_cast<float>(column[std::min(s0 + h, rows - 1)]);
+    out.nan_above = above != above;
+    out.nan_below = below != below;
+    has_zero |= above == 0 || below == 0;
+    bool has_nan = out.nan_above || out.nan_below;
+    for (std::size_t k = 0; k < float_column::words; ++k) has_nan |= out.nan_rows[k] != 0;
     const std::size_t end = round_up8(h) + 3 * lead;
     for (std::size_t k = 0; k < lead; ++k) out.v[k] = above;
     for (std::size_t k = lead + h; k < end; ++k) out.v[k] = below;
@@ -212,8 +231,9 @@ void load_column(const Pixel* column, std::size_t rows, std::size_t s0, std::siz
 // The three columns of the windows of one output column.
 struct window_columns {
     const float* col[3];  // row 0 of the left, centre and right column
-    bool nan;             // a NaN in any of them
-    bool zero_mix;        // -0 and +0 both present among them
+    const float_column* column[3];
+    bool nan;       // a NaN in any of them
+    bool zero_mix;  // -0 and +0 both present among them
 };
 
 inline window_columns make_window(const float_column& l, const float_column& m,
@@ -222,10 +242,38 @@ inline window_columns make_window(const float_column& l, const float_column& m,
     w.col[0] = l.row0();
     w.col[1] = m.row0();
     w.col[2] = r.row0();
+    w.column[0] = &l;
+    w.column[1] = &m;
+    w.column[2] = &r;
     w.nan = l.nan || m.nan || r.nan;
     w.zero_mix = (l.negative_zero || m.negative_zero || r.negative_zero) &&
                  (l.positive_zero || m.positive_zero || r.positive_zero);
     return w;
+}
+
+// Bit k set when the windows of rows 8k..8k+7 hold a NaN: the NaN rows of
+// the three columns, widened by a row up and down, eight rows to a bit.
+inline std::uint64_t nan_blocks(const window_columns& w, std::size_t h) {
+    constexpr std::size_t words = float_column::words;
+    std::uint64_t rows[words + 1];
+    for (std::size_t k = 0; k < words; ++k)
+        rows[k] = w.column[0]->nan_rows[k] | w.column[1]->nan_rows[k] | w.column[2]->nan_rows[k];
+    rows[words] = 0;
+    const bool above = w.column[0]->nan_above || w.column[1]->nan_above || w.column[2]->nan_above;
+    const bool below = w.column[0]->nan_below || w.column[1]->nan_below || w.column[2]->nan_below;
+    std::uint64_t blocks = 0, previous = above;  // bit 63 of the word before: row -1
+    previous <<= 63;
+    for (std::size_t k = 0; k < words && 64 * k < h; ++k) {
+        std::uint64_t near =
+            rows[k] | rows[k] << 1 | previous >> 63 | rows[k] >> 1 | rows[k + 1] << 63;
+        if (h - 64 * k <= 64 && below) near |= std::uint64_t{1} << ((h - 1) % 64);
+        previous = rows[k];
+        // One bit per byte: set when the byte is nonzero, gathered into 8 bits.
+        const std::uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
+        const std::uint64_t high = (((near & low7) + low7) | near) & ~low7;
+        blocks |= ((high >> 7) * 0x0102040810204080ull >> 56) << (8 * k);
+    }
+    return blocks;
 }
 
 // Whether the min/max result for rows r0..r0+7 may differ from the
@@ -320,10 +368,15 @@ inline void each_column_block(const window_columns& w, Pixel* out, std::size_t h
     static_assert(strip_rows / 8 <= 64, "one bit per block of a strip in one word");
     alignas(32) float results[strip_rows + lead];
     std::uint64_t redo = 0;
-    for (std::size_t r0 = 0; r0 < h; r0 += 8) {
-        const __m256 result = fast(r0);
-        _mm256_store_ps(results + r0, result);
-        redo |= needs_stable(w, r0, result) << (r0 / 8);
+    if (w.zero_mix) {
+        for (std::size_t r0 = 0; r0 < h; r0 += 8) {
+            const __m256 result = fast(r0);
+            _mm256_store_ps(results + r0, result);
+            redo |= needs_stable(w, r0, result) << (r0 / 8);
+        }
+    } else {
+        for (std::size_t r0 = 0; r0 < h; r0 += 8) _mm256_store_ps(results + r0, fast(r0));
+        redo = nan_blocks(w, h);
     }
     for (; redo != 0; redo &= redo - 1) {
         const std::size_t r0 = static_cast<std::size_t>(__builtin_ctzll(redo)) * 8;

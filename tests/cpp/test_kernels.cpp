@@ -135,6 +135,7 @@ const std::vector<mask_case> masks = {
     {"one tap", {0, 0, 0, 0, 0, 0, 0, 0, 1}},
     {"binomial", {1, 2, 1, 2, 3, 2, 1, 2, 1}},
     {"fractional", {0.5, 2.5, 0.4, 1, 2, 3, 0, 1.7, 1}},
+    {"centre heavy", {1, 1, 1, 1, 8, 1, 1, 1, 1}},
     {"negative", {1, -2, 3, 1, 2, -1, 0, 1, 2}},
     {"negative centre", {1, 1, 1, 1, -3, 1, 1, 1, 1}},
     {"huge", {2e9, 1, 1.5e9, 1, 1, 1, 1, 1, 1}},
@@ -224,6 +225,24 @@ TEST(avx2_kernel, large_outputs_match_the_reference) {
     ASSERT_TRUE(avx2_matches_scalar<double>(values, 2049, 1025, masks[0].w, 0));
     ASSERT_TRUE(avx2_matches_scalar<float>(values, 4099, 1024, masks[6].w, 0));
     ASSERT_TRUE(avx2_matches_scalar<float>(values, 4097, 1025, masks[0].w, 2));
+}
+
+// A lone NaN (or -0 among +0) on each row near the 512-row strip edges and
+// the image edges: its windows reach into the neighbouring strip and column.
+TEST(avx2_kernel, lone_specials_at_strip_and_image_edges) {
+    if (!varnets::kernel_available(kernel::avx2)) GTEST_SKIP() << "no AVX2 on this CPU";
+    const size_t rows = 1030, cols = 4;
+    for (double special : {std::nan(""), -0.0})
+        for (size_t row : {0, 1, 7, 8, 63, 64, 510, 511, 512, 513, 1023, 1024, 1028, 1029})
+            for (size_t col = 0; col < cols; ++col) {
+                std::vector<double> values(rows * cols);
+                for (size_t k = 0; k < values.size(); ++k) values[k] = special == 0 ? 0.0 : k % 7;
+                values[row + col * rows] = special;
+                for (const auto& m : {masks[0], masks[6], masks[4]})
+                    ASSERT_TRUE(avx2_matches_scalar<double>(values, rows, cols, m.w, 0))
+                        << "special " << special << " at row " << row << ", column " << col
+                        << ", weights " << m.name;
+            }
 }
 
 TEST(avx2_kernel, random_weights_and_orders_match_the_reference) {

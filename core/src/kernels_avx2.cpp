@@ -261,8 +261,8 @@ inline std::uint64_t nan_blocks(const window_columns& w, std::size_t h) {
     rows[words] = 0;
     const bool above = w.column[0]->nan_above || w.column[1]->nan_above || w.column[2]->nan_above;
     const bool below = w.column[0]->nan_below || w.column[1]->nan_below || w.column[2]->nan_below;
-    std::uint64_t blocks = 0, previous = above;  // bit 63 of the word before: row -1
-    previous <<= 63;
+    std::uint64_t blocks = 0;
+    std::uint64_t previous = std::uint64_t{above} << 63;  // the word before: row -1 in bit 63
     for (std::size_t k = 0; k < words && 64 * k < h; ++k) {
         std::uint64_t near =
             rows[k] | rows[k] << 1 | previous >> 63 | rows[k] >> 1 | rows[k + 1] << 63;

@@ -1,6 +1,7 @@
 // The vector kernels against the reference path, bit for bit, and the
 // networks they are built from, checked exhaustively on plain floats.
 #include <gtest/gtest.h>
+#include <xmmintrin.h>
 
 #include <cmath>
 #include <cstring>
@@ -243,6 +244,21 @@ TEST(avx2_kernel, lone_specials_at_strip_and_image_edges) {
                         << "special " << special << " at row " << row << ", column " << col
                         << ", weights " << m.name;
             }
+}
+
+// A host may run with denormals-are-zero set: min/max would then turn
+// denormals into zeros that the reference never produces.
+TEST(avx2_kernel, denormals_survive_denormals_are_zero) {
+    if (!varnets::kernel_available(kernel::avx2)) GTEST_SKIP() << "no AVX2 on this CPU";
+    std::vector<double> values(40 * 9);
+    for (size_t k = 0; k < values.size(); ++k) values[k] = 1e-41 * static_cast<double>(1 + k % 7);
+    const unsigned saved = _mm_getcsr();
+    _mm_setcsr(saved | 0x0040);
+    const auto in_single = avx2_matches_scalar<float>(values, 40, 9, masks[0].w, 0);
+    const auto in_double = avx2_matches_scalar<double>(values, 40, 9, masks[6].w, 0);
+    _mm_setcsr(saved);
+    EXPECT_TRUE(in_single);
+    EXPECT_TRUE(in_double);
 }
 
 TEST(avx2_kernel, random_weights_and_orders_match_the_reference) {

@@ -928,6 +928,7 @@ void filter_bytes(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, 
             if (c + 1 < cols) {  // the next column's triples as this one's output goes
                 const int right = left == centre ? 1 - centre : 3 - left - centre;
                 const std::uint8_t* next = src + (c + 1) * rows;
+                if (c + 2 < cols) prefetch(src + (c + 2) * rows + s0, h);
                 std::uint8_t* r_out = ring[right];
                 each_byte_block(out, h, stream, [&](std::size_t r0) VARNETS_INLINE {
                     const bytes d = vertical_block<count>(next, rows, s0, r0, r_out);

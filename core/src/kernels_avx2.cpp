@@ -115,8 +115,12 @@ plan make_plan(const tap_list& taps, std::int64_t threshold) {
         // The running weight after index b is at least the b + 1 smallest
         // weights and at most the b + 1 largest.
         std::int64_t ascending[window_size];
-        std::copy(taps.doubled_weight, taps.doubled_weight + p.n, ascending);
-        std::sort(ascending, ascending + p.n);
+        for (int a = 0; a < p.n; ++a) {  // insertion sort (std::sort trips -Warray-bounds)
+            int b = a;
+            for (; b > 0 && ascending[b - 1] > taps.doubled_weight[a]; --b)
+                ascending[b] = ascending[b - 1];
+            ascending[b] = taps.doubled_weight[a];
+        }
         p.first = p.last = p.n - 1;
         std::int64_t least = 0, most = 0;
         for (int b = 0; b < p.n; ++b) {

@@ -14,7 +14,11 @@ bool kernel_available(kernel k) {
         case kernel::automatic:
         case kernel::scalar: return true;
         case kernel::avx2:
-            return have_avx2 && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+            // kernels_avx2.cpp is built with BMI1/BMI2/POPCNT too, and the
+            // compiler may use them anywhere in it.
+            return have_avx2 && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") &&
+                   __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
+                   __builtin_cpu_supports("popcnt");
     }
     return false;
 }

@@ -1,0 +1,306 @@
+// The vector kernels against the reference path, bit for bit, and the
+// networks they are built from, checked exhaustively on plain floats.
+#include <gtest/gtest.h>
+#include <xmmintrin.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "image_compare.h"
+#include "networks.h"
+#include "random_cases.h"
+#include "reference.h"
+#include "varnets/filter.h"
+
+namespace {
+
+using varnets::kernel;
+
+// ---------------------------------------------------------------------------
+// Networks on scalar lanes.
+
+struct scalar_ops {
+    using value = float;
+    using weight = std::int64_t;
+    using mask = bool;
+    static float min(float a, float b) { return b < a ? b : a; }
+    static float max(float a, float b) { return a < b ? b : a; }
+    static bool less(float a, float b) { return a < b; }
+    static bool not_ge(float a, float b) { return !(a >= b); }
+    static bool both(bool a, bool b) { return a && b; }
+    static float pick(bool m, float t, float f) { return m ? t : f; }
+    static std::int64_t pick(bool m, std::int64_t t, std::int64_t f) { return m ? t : f; }
+    static std::int64_t add(std::int64_t a, std::int64_t b) { return a + b; }
+    static bool at_least(std::int64_t a, std::int64_t t1) { return a > t1; }
+};
+using nets = varnets::networks::nets<scalar_ops>;
+
+// Min/max circuits obey the 0-1 principle: right on every 0/1 input means
+// right on every input.
+template <int N>
+void expect_sorts_every_binary_input() {
+    for (unsigned bits = 0; bits < (1u << N); ++bits) {
+        float v[N];
+        for (int i = 0; i < N; ++i) v[i] = static_cast<float>(bits >> i & 1);
+        nets::sort<N>(v);
+        for (int i = 1; i < N; ++i) ASSERT_LE(v[i - 1], v[i]) << N << " inputs, pattern " << bits;
+    }
+}
+
+TEST(networks, sorting_networks_sort_every_binary_input) {
+    expect_sorts_every_binary_input<2>();
+    expect_sorts_every_binary_input<3>();
+    expect_sorts_every_binary_input<4>();
+    expect_sorts_every_binary_input<5>();
+    expect_sorts_every_binary_input<6>();
+    expect_sorts_every_binary_input<7>();
+    expect_sorts_every_binary_input<8>();
+    expect_sorts_every_binary_input<9>();
+}
+
+template <int K>
+float rank_of(const float lo[3], const float mid[3], const float hi[3]) {
+    return nets::rank9<K>(lo, mid, hi);
+}
+
+TEST(networks, ranks_of_nine_from_sorted_triples) {
+    using rank_fn = float (*)(const float*, const float*, const float*);
+    const rank_fn rank[9] = {rank_of<0>, rank_of<1>, rank_of<2>, rank_of<3>, rank_of<4>,
+                             rank_of<5>, rank_of<6>, rank_of<7>, rank_of<8>};
+    for (unsigned bits = 0; bits < 512; ++bits) {
+        float lo[3], mid[3], hi[3];
+        int ones = 0;
+        for (int c = 0; c < 3; ++c) {
+            float a = bits >> (3 * c) & 1, b = bits >> (3 * c + 1) & 1, d = bits >> (3 * c + 2) & 1;
+            ones += static_cast<int>(a + b + d);
+            nets::sort3(a, b, d);
+            lo[c] = a, mid[c] = b, hi[c] = d;
+        }
+        for (int k = 0; k < 9; ++k)
+            ASSERT_EQ(rank[k](lo, mid, hi), k >= 9 - ones ? 1.0f : 0.0f)
+                << "rank " << k << " of " << bits;
+        ASSERT_EQ(nets::median9(lo, mid, hi), ones >= 5 ? 1.0f : 0.0f) << bits;
+    }
+}
+
+// The lane emulation of the insertion sort against sort_pairs() itself, on
+// windows full of NaN, signed zeros and ties, with weights of both signs.
+template <int N>
+void expect_insertion_sort_matches_reference(random_cases::engine& rng) {
+    std::uniform_int_distribution<int> weight(-3, 3);
+    for (int round = 0; round < 3000; ++round) {
+        float v[N], expected[N];
+        std::int64_t w[N], expected_w[N];
+        for (int i = 0; i < N; ++i) {
+            expected[i] = v[i] = static_cast<float>(random_cases::special_value(rng));
+            expected_w[i] = w[i] = 2 * weight(rng);
+        }
+        varnets::sort_pairs(expected, expected_w, N);
+        nets::insertion_sort<N, true>(v, w);
+        ASSERT_EQ(std::memcmp(v, expected, sizeof v), 0) << N << " values, round " << round;
+        ASSERT_EQ(std::memcmp(w, expected_w, sizeof w), 0) << N << " values, round " << round;
+        for (std::int64_t t = -8; t <= 8; ++t) {
+            const float got = nets::select<N>(v, w, t - 1);
+            const float want = v[varnets::select_by_weight(w, N, t)];
+            ASSERT_EQ(std::memcmp(&got, &want, sizeof got), 0) << "threshold " << t;
+        }
+    }
+}
+
+TEST(networks, insertion_sort_emulation_matches_sort_pairs) {
+    random_cases::engine rng(11);
+    expect_insertion_sort_matches_reference<1>(rng);
+    expect_insertion_sort_matches_reference<2>(rng);
+    expect_insertion_sort_matches_reference<5>(rng);
+    expect_insertion_sort_matches_reference<8>(rng);
+    expect_insertion_sort_matches_reference<9>(rng);
+}
+
+// ---------------------------------------------------------------------------
+// The AVX2 kernel against the scalar one.
+
+struct mask_case {
+    const char* name;
+    std::vector<double> w;
+};
+
+// Every path the kernel chooses between: the nine-tap ranks, fewer equal
+// taps, positive and negative weights, and weights too large for 32 bits.
+const std::vector<mask_case> masks = {
+    {"unit", {1, 1, 1, 1, 1, 1, 1, 1, 1}},
+    {"equal 3", {3, 3, 3, 3, 3, 3, 3, 3, 3}},
+    {"equal -2", {-2, -2, -2, -2, -2, -2, -2, -2, -2}},
+    {"cross", {0, 1, 0, 1, 1, 1, 0, 1, 0}},
+    {"column", {0, 0, 0, 1, 1, 1, 0, 0, 0}},
+    {"one tap", {0, 0, 0, 0, 0, 0, 0, 0, 1}},
+    {"binomial", {1, 2, 1, 2, 3, 2, 1, 2, 1}},
+    {"fractional", {0.5, 2.5, 0.4, 1, 2, 3, 0, 1.7, 1}},
+    {"centre heavy", {1, 1, 1, 1, 8, 1, 1, 1, 1}},
+    {"negative", {1, -2, 3, 1, 2, -1, 0, 1, 2}},
+    {"negative centre", {1, 1, 1, 1, -3, 1, 1, 1, 1}},
+    {"huge", {2e9, 1, 1.5e9, 1, 1, 1, 1, 1, 1}},
+    {"no taps", {0, 0, 0, 0, 0, 0, 0, 0, 0}},
+};
+
+// Images whose windows reach every fallback: NaN, -0 beside +0, or neither.
+std::vector<double> test_image(random_cases::engine& rng, size_t count, int kind) {
+    using random_cases::flavour;
+    switch (kind) {
+        case 0: return random_cases::image(rng, count, flavour::ties);
+        case 1: return random_cases::image(rng, count, flavour::specials);
+        case 2: return random_cases::image(rng, count, flavour::sparse_specials);
+        default: {  // +0 background with a sprinkle of -0 and NaN
+            std::vector<double> out(count, 0.0);
+            std::uniform_int_distribution<int> pick(0, 40);
+            for (double& v : out) {
+                const int p = pick(rng);
+                v = p == 0 ? -0.0 : p == 1 ? std::nan("") : p < 6 ? 1.0 : 0.0;
+            }
+            return out;
+        }
+    }
+}
+
+template <class Pixel>
+::testing::AssertionResult avx2_matches_scalar(const std::vector<double>& values, size_t rows,
+                                               size_t cols, const std::vector<double>& w,
+                                               double order) {
+    const std::vector<Pixel> page(values.begin(),
+                                  values.begin() + static_cast<std::ptrdiff_t>(rows * cols));
+    const auto taps = varnets::make_tap_list(w.data());
+    const auto threshold = varnets::make_threshold(taps, order);
+    std::vector<Pixel> got(page.size()), expected(page.size());
+    if constexpr (sizeof(Pixel) == 8) {
+        varnets::filter_double(page.data(), got.data(), rows, cols, taps, threshold, kernel::avx2);
+        varnets::filter_double(page.data(), expected.data(), rows, cols, taps, threshold,
+                               kernel::scalar);
+    } else {
+        varnets::filter_single(page.data(), got.data(), rows, cols, taps, threshold, kernel::avx2);
+        varnets::filter_single(page.data(), expected.data(), rows, cols, taps, threshold,
+                               kernel::scalar);
+    }
+    return same_image(got, expected, rows, cols);
+}
+
+template <class Pixel>
+void sizes_and_masks(std::uint64_t seed, const std::vector<std::pair<size_t, size_t>>& sizes) {
+    if (!varnets::kernel_available(kernel::avx2)) GTEST_SKIP() << "no AVX2 on this CPU";
+    random_cases::engine rng(seed);
+    for (const auto& m : masks)
+        for (auto [rows, cols] : sizes) {
+            const int kind = static_cast<int>(rng() % 4);
+            const auto values = test_image(rng, rows * cols, kind);
+            // Orders covering every rank of nine, and beyond either end.
+            for (double order : {0.0, -4.0, 4.0, 3.0, -2.0, 5.0, -7.0, 7.0, -100.0, 100.0, 1.5}) {
+                ASSERT_TRUE(avx2_matches_scalar<Pixel>(values, rows, cols, m.w, order))
+                    << "weights " << m.name << ", order " << order << ", image kind " << kind;
+            }
+        }
+}
+
+// Heights 1..40 meet every remainder modulo the 8-lane width; widths 1..40
+// every column clamping; 511..1025 cross the row strips.
+std::vector<std::pair<size_t, size_t>> numeric_sizes() {
+    std::vector<std::pair<size_t, size_t>> out;
+    for (size_t rows = 1; rows <= 40; ++rows) out.push_back({rows, 1 + rows % 5});
+    for (size_t cols = 1; cols <= 40; ++cols) out.push_back({1 + cols % 11, cols});
+    for (auto s : {std::pair<size_t, size_t>{257, 131}, {511, 3}, {512, 2}, {513, 4}, {1025, 3}})
+        out.push_back(s);
+    return out;
+}
+
+TEST(avx2_kernel, double_images_match_the_reference) {
+    sizes_and_masks<double>(21, numeric_sizes());
+}
+TEST(avx2_kernel, single_images_match_the_reference) {
+    sizes_and_masks<float>(22, numeric_sizes());
+}
+
+// Outputs of 16 MB and more are written with streaming stores, each column
+// cut at its own 32-byte boundary: odd heights give every alignment.
+TEST(avx2_kernel, large_outputs_match_the_reference) {
+    if (!varnets::kernel_available(kernel::avx2)) GTEST_SKIP() << "no AVX2 on this CPU";
+    random_cases::engine rng(25);
+    const auto values = test_image(rng, 4097 * 1025, 2);
+    ASSERT_TRUE(avx2_matches_scalar<double>(values, 2049, 1025, masks[0].w, 0));
+    ASSERT_TRUE(avx2_matches_scalar<float>(values, 4099, 1024, masks[6].w, 0));
+    ASSERT_TRUE(avx2_matches_scalar<float>(values, 4097, 1025, masks[0].w, 2));
+}
+
+// A lone NaN (or -0 among +0) on each row near the 512-row strip edges and
+// the image edges: its windows reach into the neighbouring strip and column.
+TEST(avx2_kernel, lone_specials_at_strip_and_image_edges) {
+    if (!varnets::kernel_available(kernel::avx2)) GTEST_SKIP() << "no AVX2 on this CPU";
+    const size_t rows = 1030, cols = 4;
+    for (double special : {std::nan(""), -0.0})
+        for (size_t row : {0, 1, 7, 8, 63, 64, 510, 511, 512, 513, 1023, 1024, 1028, 1029})
+            for (size_t col = 0; col < cols; ++col) {
+                std::vector<double> values(rows * cols);
+                for (size_t k = 0; k < values.size(); ++k) values[k] = special == 0 ? 0.0 : k % 7;
+                values[row + col * rows] = special;
+                for (const auto& m : {masks[0], masks[6], masks[4]})
+                    ASSERT_TRUE(avx2_matches_scalar<double>(values, rows, cols, m.w, 0))
+                        << "special " << special << " at row " << row << ", column " << col
+                        << ", weights " << m.name;
+            }
+}
+
+// A host may run with denormals-are-zero set: min/max would then turn
+// denormals into zeros that the reference never produces.
+TEST(avx2_kernel, denormals_survive_denormals_are_zero) {
+    if (!varnets::kernel_available(kernel::avx2)) GTEST_SKIP() << "no AVX2 on this CPU";
+    std::vector<double> values(40 * 9);
+    for (size_t k = 0; k < values.size(); ++k) values[k] = 1e-41 * static_cast<double>(1 + k % 7);
+    const unsigned saved = _mm_getcsr();
+    _mm_setcsr(saved | 0x0040);
+    const auto in_single = avx2_matches_scalar<float>(values, 40, 9, masks[0].w, 0);
+    const auto in_double = avx2_matches_scalar<double>(values, 40, 9, masks[6].w, 0);
+    _mm_setcsr(saved);
+    EXPECT_TRUE(in_single);
+    EXPECT_TRUE(in_double);
+}
+
+TEST(avx2_kernel, random_weights_and_orders_match_the_reference) {
+    if (!varnets::kernel_available(kernel::avx2)) GTEST_SKIP() << "no AVX2 on this CPU";
+    random_cases::engine rng(23);
+    for (int round = 0; round < 3000; ++round) {
+        const size_t rows = 1 + rng() % 70, cols = 1 + rng() % 12;
+        const auto values = test_image(rng, rows * cols, static_cast<int>(rng() % 4));
+        const auto w = random_cases::weights(rng);
+        const double t = random_cases::order(rng, w);
+        ASSERT_TRUE(avx2_matches_scalar<double>(values, rows, cols, w, t)) << "round " << round;
+        ASSERT_TRUE(avx2_matches_scalar<float>(values, rows, cols, w, t)) << "round " << round;
+    }
+}
+
+TEST(avx2_kernel, logical_images_match_the_reference) {
+    if (!varnets::kernel_available(kernel::avx2)) GTEST_SKIP() << "no AVX2 on this CPU";
+    random_cases::engine rng(24);
+    std::vector<std::pair<size_t, size_t>> sizes = {{4095, 2}, {4096, 3}, {4097, 2},
+                                                    {4116, 2}, {8200, 1}, {8225, 1}};
+    for (size_t rows = 1; rows <= 70; ++rows) sizes.push_back({rows, 1 + rows % 4});
+    for (size_t cols = 1; cols <= 12; ++cols) sizes.push_back({33, cols});
+    for (const auto& m : masks)
+        for (auto [rows, cols] : sizes) {
+            std::vector<std::uint8_t> page(rows * cols);
+            const double density = std::uniform_real_distribution<double>(0, 1)(rng);
+            for (auto& v : page)
+                v = std::uniform_real_distribution<double>(0, 1)(rng) < density
+                        ? static_cast<std::uint8_t>(1 + rng() % 255)
+                        : 0;
+            const auto taps = varnets::make_tap_list(m.w.data());
+            for (double order : {0.0, -4.0, 4.0, 3.0, -2.0, 7.0, -100.0, 100.0}) {
+                const auto threshold = varnets::make_threshold(taps, order);
+                std::vector<std::uint8_t> got(page.size()), expected(page.size());
+                varnets::filter_logical(page.data(), got.data(), rows, cols, taps, threshold,
+                                        kernel::avx2);
+                varnets::filter_logical(page.data(), expected.data(), rows, cols, taps, threshold,
+                                        kernel::scalar);
+                ASSERT_TRUE(same_image(got, expected, rows, cols))
+                    << "weights " << m.name << ", order " << order;
+            }
+        }
+}
+
+}  // namespace

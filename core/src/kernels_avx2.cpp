@@ -7,9 +7,17 @@
 // columns need nothing but a repeated pointer. Each input column is converted
 // once per strip.
 //
+// Paths, chosen once per call from the taps: nine equal weights select a
+// fixed rank from sorted column triples shared between output columns; fewer
+// equal taps sort their values; positive weights either weigh a few
+// candidate ranks or carry the weights through the sort; negative weights run
+// the insertion-sort emulation everywhere.
+//
 // Min/max networks are exact only for windows without NaN and without a
-// -0/+0 mix; the three window columns carry flags for both, and blocks that
-// touch them are redone with the insertion-sort emulation from networks.h.
+// -0/+0 mix. Converting a column notes its NaN rows and its zeros; blocks
+// whose windows touch a NaN, or give a zero where -0 and +0 meet, are redone
+// with the insertion-sort emulation from networks.h, which makes the
+// reference's comparisons one for one.
 #include <immintrin.h>
 
 #include <algorithm>

@@ -266,6 +266,13 @@ void bad_calls() {
          }},
         {"NaN order", "function_Varnets:orderValue", "NaN",
          [] { return args(image(), mask(unit), scalar(std::nan(""))); }},
+#if !defined(_WIN32)  // 2 GB; once is enough
+        // More elements than the 32-bit API can describe for the output.
+        {"image past 2^31-1 elements", "function_Varnets:imageTooLarge", "2147488281 elements",
+         [] {
+             return args(make(mxLOGICAL_CLASS, {46341, 46341}, {}));
+         }},
+#endif
     };
     for (const bad_call& c : calls)
         check(std::string("refuses ") + c.what, [&c] {

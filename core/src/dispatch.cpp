@@ -1,55 +1,155 @@
-// Chooses a kernel once per call from what this CPU supports. Every fast
-// kernel lives in its own source file built with its own instruction-set flags.
+// Chooses a kernel once per call from what this CPU supports. Every x86 fast
+// kernel lives in its own source file built with its own instruction-set
+// flags; CPU detection sits behind architecture checks, so this file compiles
+// for any target with no flags or defines.
 #include "kernels.h"
 #include "reference.h"
 
+#if defined(__x86_64__) || defined(_M_X64)
+#define VARNETS_X86_64 1
+#if defined(_MSC_VER) && !defined(__clang__)
+#include <intrin.h>
+#else
+#include <cpuid.h>
+#endif
+#else
+#define VARNETS_X86_64 0
+#endif
+
+// Builds that link kernels_avx2.cpp say so with VARNETS_HAVE_AVX2=1; a plain
+// build of the portable sources leaves it out. Functions named only under a
+// false `if constexpr` need no definition, so both link.
+#ifndef VARNETS_HAVE_AVX2
+#define VARNETS_HAVE_AVX2 0
+#endif
+
 namespace varnets {
 
-// Functions named only under a false `if constexpr` need no definition, so
-// builds without a kernel file still link.
-constexpr bool have_avx2 = VARNETS_HAVE_AVX2 != 0;
+namespace {
+
+constexpr bool have_avx2 = VARNETS_X86_64 && VARNETS_HAVE_AVX2;
+
+#if VARNETS_X86_64
+void cpuid(unsigned leaf, unsigned subleaf, unsigned out[4]) {
+#if defined(_MSC_VER) && !defined(__clang__)
+    int r[4];
+    __cpuidex(r, static_cast<int>(leaf), static_cast<int>(subleaf));
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned>(r[i]);
+#else
+    __cpuid_count(leaf, subleaf, out[0], out[1], out[2], out[3]);
+#endif
+}
+
+// The register states the operating system saves on a context switch.
+unsigned long long enabled_states() {
+#if defined(_MSC_VER) && !defined(__clang__)
+    return _xgetbv(0);
+#else
+    unsigned low, high;
+    __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+    return static_cast<unsigned long long>(high) << 32 | low;
+#endif
+}
+
+bool bit(unsigned word, int n) { return (word >> n & 1u) != 0; }
+
+// kernels_avx2.cpp is built with FMA, BMI1, BMI2 and POPCNT too, and the
+// compiler may use them anywhere in it; the OS must save the YMM registers.
+bool detect_avx2() {
+    unsigned r[4];
+    cpuid(0, 0, r);
+    if (r[0] < 7) return false;
+    cpuid(1, 0, r);
+    const unsigned ecx = r[2];
+    if (!bit(ecx, 12) || !bit(ecx, 23) || !bit(ecx, 27) || !bit(ecx, 28)) return false;
+    if ((enabled_states() & 0x6) != 0x6) return false;  // SSE and AVX state
+    cpuid(7, 0, r);
+    const unsigned ebx = r[1];
+    return bit(ebx, 3) && bit(ebx, 5) && bit(ebx, 8);  // BMI1, AVX2, BMI2
+}
+#endif
+
+bool cpu_has_avx2() {
+#if VARNETS_X86_64
+    static const bool has = detect_avx2();
+    return has;
+#else
+    return false;
+#endif
+}
+
+}  // namespace
 
 bool kernel_available(kernel k) {
     switch (k) {
         case kernel::automatic:
         case kernel::scalar: return true;
-        case kernel::avx2:
-            // kernels_avx2.cpp is built with BMI1/BMI2/POPCNT too, and the
-            // compiler may use them anywhere in it.
-            return have_avx2 && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") &&
-                   __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
-                   __builtin_cpu_supports("popcnt");
+        case kernel::avx2: return have_avx2 && cpu_has_avx2();
+        case kernel::neon: return have_neon;
     }
     return false;
 }
 
-namespace {
-// A forced kernel that this CPU cannot run falls back to the reference.
-bool use_avx2(kernel k) {
-    return (k == kernel::automatic || k == kernel::avx2) && kernel_available(kernel::avx2);
+kernel chosen_kernel(kernel k) {
+    if (k == kernel::automatic) {
+        if (kernel_available(kernel::avx2)) return kernel::avx2;
+        if (kernel_available(kernel::neon)) return kernel::neon;
+        return kernel::scalar;
+    }
+    // A forced kernel that this CPU cannot run falls back to the reference.
+    return kernel_available(k) ? k : kernel::scalar;
 }
-}  // namespace
+
+const char* kernel_name(kernel k) {
+    switch (k) {
+        case kernel::automatic: return "automatic";
+        case kernel::scalar: return "scalar";
+        case kernel::avx2: return "avx2";
+        case kernel::neon: return "neon";
+    }
+    return "unknown";
+}
 
 void filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
                    const tap_list& taps, std::int64_t threshold, kernel k) {
-    if (use_avx2(k)) {
-        if constexpr (have_avx2) return avx2_filter_double(src, dst, rows, cols, taps, threshold);
+    switch (chosen_kernel(k)) {
+        case kernel::avx2:
+            if constexpr (have_avx2) return avx2_filter_double(src, dst, rows, cols, taps, threshold);
+            break;
+        case kernel::neon:
+            if constexpr (have_neon) return neon_filter_double(src, dst, rows, cols, taps, threshold);
+            break;
+        default: break;
     }
     reference_double(src, dst, rows, cols, 0, cols, taps, threshold);
 }
 
 void filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
                    const tap_list& taps, std::int64_t threshold, kernel k) {
-    if (use_avx2(k)) {
-        if constexpr (have_avx2) return avx2_filter_single(src, dst, rows, cols, taps, threshold);
+    switch (chosen_kernel(k)) {
+        case kernel::avx2:
+            if constexpr (have_avx2) return avx2_filter_single(src, dst, rows, cols, taps, threshold);
+            break;
+        case kernel::neon:
+            if constexpr (have_neon) return neon_filter_single(src, dst, rows, cols, taps, threshold);
+            break;
+        default: break;
     }
     reference_single(src, dst, rows, cols, 0, cols, taps, threshold);
 }
 
 void filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols,
                     const tap_list& taps, std::int64_t threshold, kernel k) {
-    if (use_avx2(k)) {
-        if constexpr (have_avx2) return avx2_filter_logical(src, dst, rows, cols, taps, threshold);
+    switch (chosen_kernel(k)) {
+        case kernel::avx2:
+            if constexpr (have_avx2)
+                return avx2_filter_logical(src, dst, rows, cols, taps, threshold);
+            break;
+        case kernel::neon:
+            if constexpr (have_neon)
+                return neon_filter_logical(src, dst, rows, cols, taps, threshold);
+            break;
+        default: break;
     }
     reference_logical(src, dst, rows, cols, 0, cols, taps, threshold);
 }

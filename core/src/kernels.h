@@ -1,7 +1,8 @@
-// Entry points of the instruction-set specific kernels. Each is defined in a
-// file compiled with that instruction set enabled and is only called after
-// dispatch has checked the CPU. Without them in the build, dispatch never
-// selects them and they are never called.
+// Entry points of the instruction-set specific kernels. The x86 ones are
+// defined in files compiled with that instruction set enabled and are only
+// called after dispatch has checked the CPU; without them in the build,
+// dispatch never selects them. NEON is part of every AArch64 CPU, so its
+// kernels are compiled in whenever the target is AArch64.
 #ifndef VARNETS_KERNELS_H
 #define VARNETS_KERNELS_H
 
@@ -17,6 +18,19 @@ void avx2_filter_double(const double* src, double* dst, std::size_t rows, std::s
 void avx2_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
                         const tap_list& taps, std::int64_t threshold);
 void avx2_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
+                         std::size_t cols, const tap_list& taps, std::int64_t threshold);
+
+#if defined(__aarch64__) || defined(_M_ARM64)
+constexpr bool have_neon = true;
+#else
+constexpr bool have_neon = false;
+#endif
+
+void neon_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
+                        const tap_list& taps, std::int64_t threshold);
+void neon_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
+                        const tap_list& taps, std::int64_t threshold);
+void neon_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
                          std::size_t cols, const tap_list& taps, std::int64_t threshold);
 
 }  // namespace varnets

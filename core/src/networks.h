@@ -69,7 +69,11 @@ constexpr std::size_t network_size() {
 
 // Forced inlining: the networks only turn into straight register code when
 // every step below is inlined into the kernel's loop.
+#if defined(_MSC_VER) && !defined(__clang__)
+#define VARNETS_INLINE
+#else
 #define VARNETS_INLINE __attribute__((always_inline))
+#endif
 
 // Calls f(integral_constant<I>) for I = 0..Count-1, unrolled, so that every
 // array index below is a constant and the lanes stay in registers.

@@ -14,18 +14,12 @@ using varnets::kernel;
 
 std::vector<kernel> kernels_here() {
     std::vector<kernel> out;
-    for (kernel k : {kernel::scalar, kernel::avx2, kernel::automatic})
+    for (kernel k : {kernel::scalar, kernel::avx2, kernel::neon, kernel::automatic})
         if (varnets::kernel_available(k)) out.push_back(k);
     return out;
 }
 
-const char* kernel_name(kernel k) {
-    switch (k) {
-        case kernel::scalar: return "scalar";
-        case kernel::avx2: return "avx2";
-        default: return "automatic";
-    }
-}
+using varnets::kernel_name;
 
 template <class Pixel>
 void run_numeric(Pixel tag, std::uint64_t seed) {

@@ -1,7 +1,10 @@
 // The vector kernels against the reference path, bit for bit, and the
 // networks they are built from, checked exhaustively on plain floats.
 #include <gtest/gtest.h>
+
+#if defined(__x86_64__) || defined(_M_X64)
 #include <xmmintrin.h>
+#endif
 
 #include <cmath>
 #include <cstring>
@@ -246,6 +249,7 @@ TEST(avx2_kernel, lone_specials_at_strip_and_image_edges) {
             }
 }
 
+#if defined(__x86_64__) || defined(_M_X64)
 // A host may run with denormals-are-zero set: min/max would then turn
 // denormals into zeros that the reference never produces.
 TEST(avx2_kernel, denormals_survive_denormals_are_zero) {
@@ -260,6 +264,7 @@ TEST(avx2_kernel, denormals_survive_denormals_are_zero) {
     EXPECT_TRUE(in_single);
     EXPECT_TRUE(in_double);
 }
+#endif
 
 TEST(avx2_kernel, random_weights_and_orders_match_the_reference) {
     if (!varnets::kernel_available(kernel::avx2)) GTEST_SKIP() << "no AVX2 on this CPU";

@@ -44,10 +44,18 @@ std::int64_t make_threshold(const tap_list& taps, double order);
 
 // Kernel families. `automatic` picks the fastest one this CPU runs; the
 // others force a path so that tests can compare them with the reference.
-enum class kernel { automatic, scalar, avx2 };
+enum class kernel { automatic, scalar, avx2, neon };
 
-// True when the given kernel can run on this CPU (`scalar` always can).
+// True when the given kernel is in this build and can run on this CPU
+// (`scalar` always can).
 bool kernel_available(kernel k);
+
+// The kernel a call with `k` runs: automatic's choice, a forced kernel, or
+// the scalar reference when the forced one is not available.
+kernel chosen_kernel(kernel k = kernel::automatic);
+
+// "automatic", "scalar", "avx2", "neon".
+const char* kernel_name(kernel k);
 
 // One M x N page each. rows >= 1 and cols >= 1; src and dst do not overlap.
 // Double pixels are rounded to single precision when they enter the window.

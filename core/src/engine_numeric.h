@@ -1,0 +1,612 @@
+// The numeric vector engine, written once over an op set (`Ops`) that each
+// instruction-set file supplies; bit for bit equal to the reference path.
+//
+// Rows are cut into strips; within a strip the sweep walks the columns and
+// keeps the three window columns as padded single-precision copies (the row
+// above and below the strip replicated at the image edges), so every output
+// block of 8 rows reads its window with plain vector loads and clamped
+// columns need nothing but a repeated pointer. Each input column is converted
+// once per strip.
+//
+// Paths (see plan.h): nine equal weights select a fixed rank from sorted
+// column triples shared between output columns; fewer equal taps sort their
+// values; positive weights either weigh a few candidate ranks or carry the
+// weights through the sort; negative weights run the insertion-sort
+// emulation everywhere.
+//
+// Min/max networks are exact only for windows without NaN and without a
+// -0/+0 mix. Converting a column notes its NaN rows and its zeros; blocks
+// whose windows touch a NaN, or give a zero where -0 and +0 meet, are redone
+// with the insertion-sort emulation from networks.h, which makes the
+// reference's comparisons one for one.
+//
+// Besides what networks.h asks for, `Ops` supplies, for 8 lanes:
+//   load(const float*), store(float*, value)         unaligned
+//   load_pixels(const P*), store_pixels(P*, value)   P double or float, converted
+//   streams, stream_pixels(P*, value), stream_fence()  cache-bypassing stores,
+//                                                    32-byte aligned
+//   nan_bits(value)                                  bit i: lane i is NaN
+//   none(), unordered(a, b), either(m, n), any(m)
+//   is_zero(v), negative_zero(v), positive_zero(v)   == 0; bit patterns of -0, +0
+//   not_above(a, b)                                  a <= b
+//   splat(int32), keep(mask, weight)                 weights: broadcast, and
+//   flushes_denormals()                              min/max would flush denormals
+//   prefetch(const void*)
+#ifndef VARNETS_ENGINE_NUMERIC_H
+#define VARNETS_ENGINE_NUMERIC_H
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "networks.h"
+#include "plan.h"
+#include "reference.h"
+
+#if defined(_MSC_VER) && !defined(__clang__)
+#include <intrin.h>
+#endif
+
+namespace varnets::engine {
+
+inline int lowest_bit(std::uint64_t word) {
+#if defined(_MSC_VER) && !defined(__clang__)
+    unsigned long index;
+    _BitScanForward64(&index, word);
+    return static_cast<int>(index);
+#else
+    return __builtin_ctzll(word);
+#endif
+}
+
+constexpr std::size_t strip_rows = 512;  // a multiple of 8
+constexpr std::size_t lead = 8;          // index of row 0: aligned, row -1 before it
+
+// Outputs of at least this many bytes are streamed.
+constexpr std::size_t stream_bytes = std::size_t{16} << 20;
+
+inline std::size_t round_up8(std::size_t n) { return (n + 7) & ~std::size_t{7}; }
+
+// ---------------------------------------------------------------------------
+// Padded single-precision columns.
+
+// Rows -lead .. h + 2 * lead - 1 (rounded) are filled, so that blocks may
+// start at any row below h and still read whole windows.
+struct float_column {
+    static constexpr std::size_t words = strip_rows / 64;
+    alignas(32) float v[strip_rows + 3 * lead];
+    bool nan;            // a NaN in the column or its padding
+    bool negative_zero;  // a -0
+    bool positive_zero;  // a +0
+    // Where the NaN are: bit r of the rows 0..h-1 of the strip, and the
+    // rows above and below it.
+    std::uint64_t nan_rows[words];
+    bool nan_above, nan_below;
+
+    const float* row0() const { return v + lead; }
+};
+
+// The three columns of the windows of one output column.
+struct window_columns {
+    const float* col[3];  // row 0 of the left, centre and right column
+    const float_column* column[3];
+    bool nan;       // a NaN in any of them
+    bool zero_mix;  // -0 and +0 both present among them
+};
+
+inline window_columns make_window(const float_column& l, const float_column& m,
+                                  const float_column& r) {
+    window_columns w;
+    w.col[0] = l.row0();
+    w.col[1] = m.row0();
+    w.col[2] = r.row0();
+    w.column[0] = &l;
+    w.column[1] = &m;
+    w.column[2] = &r;
+    w.nan = l.nan || m.nan || r.nan;
+    w.zero_mix = (l.negative_zero || m.negative_zero || r.negative_zero) &&
+                 (l.positive_zero || m.positive_zero || r.positive_zero);
+    return w;
+}
+
+// Bit k set when the windows of rows 8k..8k+7 hold a NaN: the NaN rows of
+// the three columns, widened by a row up and down, eight rows to a bit.
+inline std::uint64_t nan_blocks(const window_columns& w, std::size_t h) {
+    constexpr std::size_t words = float_column::words;
+    std::uint64_t rows[words + 1];
+    for (std::size_t k = 0; k < words; ++k)
+        rows[k] = w.column[0]->nan_rows[k] | w.column[1]->nan_rows[k] | w.column[2]->nan_rows[k];
+    rows[words] = 0;
+    const bool above = w.column[0]->nan_above || w.column[1]->nan_above || w.column[2]->nan_above;
+    const bool below = w.column[0]->nan_below || w.column[1]->nan_below || w.column[2]->nan_below;
+    std::uint64_t blocks = 0;
+    std::uint64_t previous = std::uint64_t{above} << 63;  // the word before: row -1 in bit 63
+    for (std::size_t k = 0; k < words && 64 * k < h; ++k) {
+        std::uint64_t near =
+            rows[k] | rows[k] << 1 | previous >> 63 | rows[k] >> 1 | rows[k + 1] << 63;
+        if (h - 64 * k <= 64 && below) near |= std::uint64_t{1} << ((h - 1) % 64);
+        previous = rows[k];
+        // One bit per byte: set when the byte is nonzero, gathered into 8 bits.
+        const std::uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
+        const std::uint64_t high = (((near & low7) + low7) | near) & ~low7;
+        blocks |= ((high >> 7) * 0x0102040810204080ull >> 56) << (8 * k);
+    }
+    return blocks;
+}
+
+template <class Ops>
+struct numeric_engine {
+    using value = typename Ops::value;
+    using weight = typename Ops::weight;
+    using mask = typename Ops::mask;
+    using net = networks::nets<Ops>;
+    static_assert(Ops::lanes == 8, "blocks of 8 rows");
+
+    // Rows s0 - 1 .. s0 + h of one column (clamped into the image) into out;
+    // the entries around them repeat the edge ones, so whole-vector loads
+    // only ever see real window values. NaN and zeros are noted on the way;
+    // only columns with zeros get a second look for their signs.
+    template <class Pixel>
+    static void load_column(const Pixel* column, std::size_t rows, std::size_t s0, std::size_t h,
+                            float_column& out) {
+        float* v = out.v + lead;
+        std::fill(out.nan_rows, out.nan_rows + float_column::words, 0);
+        std::uint64_t nan_bits = 0;
+        mask zeros = Ops::none();
+        std::size_t i = 0;
+        for (; i + 8 <= h; i += 8) {
+            const value x = Ops::load_pixels(column + s0 + i);
+            Ops::store(v + i, x);
+            nan_bits |= std::uint64_t{Ops::nan_bits(x)} << (i % 64);
+            if (i % 64 == 56) {
+                out.nan_rows[i / 64] = nan_bits;
+                nan_bits = 0;
+            }
+            zeros = Ops::either(zeros, Ops::is_zero(x));
+        }
+        bool has_zero = Ops::any(zeros);
+        for (; i < h; ++i) {
+            const float x = static_cast<float>(column[s0 + i]);
+            v[i] = x;
+            nan_bits |= std::uint64_t{x != x} << (i % 64);
+            has_zero |= x == 0;
+        }
+        if (h % 64 != 0) out.nan_rows[h / 64] = nan_bits;
+        const float above = static_cast<float>(column[s0 > 0 ? s0 - 1 : 0]);
+        const float below = static_cast<float>(column[std::min(s0 + h, rows - 1)]);
+        out.nan_above = above != above;
+        out.nan_below = below != below;
+        has_zero |= above == 0 || below == 0;
+        bool has_nan = out.nan_above || out.nan_below;
+        for (std::size_t k = 0; k < float_column::words; ++k) has_nan |= out.nan_rows[k] != 0;
+        const std::size_t end = round_up8(h) + 3 * lead;
+        for (std::size_t k = 0; k < lead; ++k) out.v[k] = above;
+        for (std::size_t k = lead + h; k < end; ++k) out.v[k] = below;
+
+        out.nan = has_nan;
+        out.negative_zero = out.positive_zero = false;
+        if (!has_zero) return;
+        mask negative = Ops::none(), positive = Ops::none();
+        for (std::size_t k = 0; k < end; k += 8) {
+            const value x = Ops::load(out.v + k);
+            negative = Ops::either(negative, Ops::negative_zero(x));
+            positive = Ops::either(positive, Ops::positive_zero(x));
+        }
+        out.negative_zero = Ops::any(negative);
+        out.positive_zero = Ops::any(positive);
+    }
+
+    // Whether the min/max result for rows r0..r0+7 may differ from the
+    // reference: a NaN in the rows r0-1..r0+8 of the window columns, or a
+    // zero result where -0 and +0 meet. Branch-free: blocks that need the
+    // fallback come in no predictable pattern.
+    static std::uint64_t needs_stable(const window_columns& w, std::size_t r0, value result) {
+        value upper[3], lower[3];  // rows r0-1..r0+6 and r0+1..r0+8
+        for (int k = 0; k < 3; ++k) {
+            upper[k] = Ops::load(w.col[k] + r0 - 1);
+            lower[k] = Ops::load(w.col[k] + r0 + 1);
+        }
+        std::uint64_t stable = 0;
+        if (w.nan) {
+            mask any = Ops::unordered(upper[0], lower[0]);
+            any = Ops::either(any, Ops::unordered(upper[1], lower[1]));
+            any = Ops::either(any, Ops::unordered(upper[2], lower[2]));
+            stable = static_cast<std::uint64_t>(Ops::any(any));
+        }
+        if (w.zero_mix) {
+            mask negative = Ops::none(), positive = Ops::none();
+            for (int k = 0; k < 3; ++k)
+                for (value x : {upper[k], lower[k]}) {
+                    negative = Ops::either(negative, Ops::negative_zero(x));
+                    positive = Ops::either(positive, Ops::positive_zero(x));
+                }
+            stable |= static_cast<std::uint64_t>(Ops::any(Ops::is_zero(result)) &&
+                                                 Ops::any(negative) && Ops::any(positive));
+        }
+        return stable;
+    }
+
+    // -----------------------------------------------------------------------
+    // Stores.
+
+    template <class Pixel>
+    static void store_part(Pixel* out, value v, std::size_t count) {
+        alignas(32) float lanes[8];
+        Ops::store(lanes, v);
+        for (std::size_t i = 0; i < count; ++i) out[i] = static_cast<Pixel>(lanes[i]);
+    }
+
+    // out[r0 .. r0+7] = block(r0) for blocks covering the h rows. When
+    // streaming, the first block is cut short so that the others are aligned.
+    template <class Pixel, class Block>
+    VARNETS_INLINE static void each_block(Pixel* out, std::size_t h, bool stream, Block&& block) {
+        std::size_t r = 0;
+        if (stream) {
+            const std::size_t head = (-reinterpret_cast<std::uintptr_t>(out) & 31) / sizeof(Pixel);
+            if (head > 0) store_part(out, block(0), std::min(head, h));
+            for (r = head; r + 8 <= h; r += 8) Ops::stream_pixels(out + r, block(r));
+        } else {
+            for (; r + 8 <= h; r += 8) Ops::store_pixels(out + r, block(r));
+        }
+        if (r < h) store_part(out + r, block(r), h - r);
+    }
+
+    // Output column of h rows from fast(r0), the min/max result for rows
+    // r0..r0+7, and stable(r0), the insertion-sort emulation for the blocks
+    // that need it. Where the window columns hold NaN or signed zeros, the
+    // fast results go to a buffer first and the blocks to redo are collected
+    // as bits, so the fallback costs no mispredicted branch per block.
+    template <class Pixel, class Fast, class Stable>
+    VARNETS_INLINE static void each_column_block(const window_columns& w, Pixel* out,
+                                                 std::size_t h, bool stream, Fast&& fast,
+                                                 Stable&& stable) {
+        if (!w.nan && !w.zero_mix) {
+            each_block(out, h, stream, fast);
+            return;
+        }
+        static_assert(strip_rows / 8 <= 64, "one bit per block of a strip in one word");
+        alignas(32) float results[strip_rows + lead];
+        std::uint64_t redo = 0;
+        if (w.zero_mix) {
+            for (std::size_t r0 = 0; r0 < h; r0 += 8) {
+                const value result = fast(r0);
+                Ops::store(results + r0, result);
+                redo |= needs_stable(w, r0, result) << (r0 / 8);
+            }
+        } else {
+            for (std::size_t r0 = 0; r0 < h; r0 += 8) Ops::store(results + r0, fast(r0));
+            redo = nan_blocks(w, h);
+        }
+        for (; redo != 0; redo &= redo - 1) {
+            const std::size_t r0 = static_cast<std::size_t>(lowest_bit(redo)) * 8;
+            Ops::store(results + r0, stable(r0));
+        }
+        each_block(out, h, stream,
+                   [&](std::size_t r0) VARNETS_INLINE { return Ops::load(results + r0); });
+    }
+
+    // -----------------------------------------------------------------------
+    // The sweep over strips and columns.
+
+    static void prefetch_range(const void* start, std::size_t bytes) {
+        const char* p = static_cast<const char*>(start);
+        for (std::size_t at = 0; at < bytes; at += 64) Ops::prefetch(p + at);
+    }
+
+    // Walks the strips and, inside each, the output columns; hands the
+    // kernel each newly loaded input column (column_in) and then each output
+    // column with its three window columns (column_out). Columns beyond the
+    // edges are the edge columns themselves.
+    template <class Pixel, class Kernel>
+    static void sweep(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
+                      Kernel& kernel) {
+        kernel.stream = Ops::streams && rows * cols * sizeof(Pixel) >= stream_bytes &&
+                        reinterpret_cast<std::uintptr_t>(dst) % sizeof(Pixel) == 0;
+        float_column ring[3];
+        for (std::size_t s0 = 0; s0 < rows; s0 += strip_rows) {
+            const std::size_t h = std::min(strip_rows, rows - s0);
+            auto fill = [&](int slot, std::size_t c) {
+                // The column after this one, ahead of time: the hardware
+                // prefetcher does not follow the jumps between column segments.
+                if (c + 1 < cols) prefetch_range(src + (c + 1) * rows + s0, h * sizeof(Pixel));
+                load_column(src + c * rows, rows, s0, h, ring[slot]);
+                kernel.column_in(ring[slot], slot, h);
+            };
+            int left = 0, centre = 0, right = 0;
+            fill(0, 0);
+            if (cols > 1) fill(right = 1, 1);
+            for (std::size_t c = 0;; ++c) {
+                const window_columns w = make_window(ring[left], ring[centre], ring[right]);
+                kernel.column_out(w, left, centre, right, dst + c * rows + s0, h);
+                if (c + 1 == cols) break;
+                left = centre;
+                centre = right;
+                if (c + 2 < cols)
+                    fill(right = 3 - left - centre, c + 2);  // the slot neither of them holds
+                else
+                    right = centre;
+            }
+        }
+        if (kernel.stream) Ops::stream_fence();  // streamed stores are seen before the caller's
+    }
+
+    // Tap pointers of one output column: tap a of the block at r0 is at ptr[a] + r0.
+    template <int N>
+    struct tap_pointers {
+        const float* ptr[N > 0 ? N : 1];
+        tap_pointers(const plan& p, const window_columns& w) {
+            for (int a = 0; a < N; ++a) ptr[a] = w.col[p.col[a]] + p.row[a];
+        }
+        template <int A>
+        VARNETS_INLINE value load(std::size_t r0) const {
+            return Ops::load(ptr[A] + r0);
+        }
+    };
+
+    // v[j] for an index the same for every block.
+    template <int N>
+    VARNETS_INLINE static value element(const value* v, int j) {
+        value out = v[0];
+        networks::unrolled<N>([&](auto a) VARNETS_INLINE {
+            if (static_cast<int>(a) == j) out = v[a];
+        });
+        return out;
+    }
+
+    // The exact fallback for one block: sort_pairs() lane by lane.
+    template <int N>
+    static value stable_uniform(const tap_pointers<N>& taps, std::size_t r0, int rank) {
+        value v[N];
+        networks::unrolled<N>([&](auto a) VARNETS_INLINE { v[a] = taps.template load<a>(r0); });
+        net::template insertion_sort<N, false>(v, nullptr);
+        return element<N>(v, rank);
+    }
+
+    template <int N>
+    static value stable_weighted(const tap_pointers<N>& taps, std::size_t r0, const plan& p) {
+        value v[N];
+        weight w[N];
+        networks::unrolled<N>([&](auto a) VARNETS_INLINE {
+            v[a] = taps.template load<a>(r0);
+            w[a] = Ops::splat(p.weight[a]);
+        });
+        net::template insertion_sort<N, true>(v, w);
+        return net::template select<N>(v, w, Ops::splat(p.threshold_minus_1));
+    }
+
+    // -----------------------------------------------------------------------
+    // Kernels.
+
+    // Sorted vertical triples (rows r-1, r, r+1) of the three window columns:
+    // each input column's are computed once and shared by the three output
+    // columns that use it.
+    struct column_triples {
+        // lo, mid and hi of one column one after the other: one base pointer
+        // per column keeps the loops within the registers.
+        static constexpr std::size_t stride = strip_rows + lead;
+        struct triples {
+            alignas(32) float v[3 * stride];
+        };
+        triples t[3];
+
+        void column_in(const float_column& c, int slot, std::size_t h) {
+            const float* v = c.row0();
+            float* s = t[slot].v;
+            for (std::size_t r = 0; r < h + lead; r += 8) {
+                value a = Ops::load(v + r - 1), b = Ops::load(v + r), d = Ops::load(v + r + 1);
+                net::sort3(a, b, d);
+                Ops::store(s + r, a);
+                Ops::store(s + stride + r, b);
+                Ops::store(s + 2 * stride + r, d);
+            }
+        }
+
+        VARNETS_INLINE static void load(const float* const base[3], std::size_t r0, value lo[3],
+                                        value mid[3], value hi[3]) {
+            for (int k = 0; k < 3; ++k) {
+                lo[k] = Ops::load(base[k] + r0);
+                mid[k] = Ops::load(base[k] + stride + r0);
+                hi[k] = Ops::load(base[k] + 2 * stride + r0);
+            }
+        }
+    };
+
+    // Nine taps, equal weights, rank K.
+    template <int K>
+    struct full_uniform_kernel : column_triples {
+        plan p;
+        bool stream;
+
+        VARNETS_INLINE static value fast(const float* const base[3], std::size_t r0) {
+            value lo[3], mid[3], hi[3];
+            column_triples::load(base, r0, lo, mid, hi);
+            if constexpr (K == 4)
+                return net::median9(lo, mid, hi);
+            else
+                return net::template rank9<K>(lo, mid, hi);
+        }
+
+        template <class Pixel>
+        void column_out(const window_columns& w, int l, int m, int r, Pixel* out, std::size_t h) {
+            const tap_pointers<9> taps(p, w);
+            const float* const base[3] = {this->t[l].v, this->t[m].v, this->t[r].v};
+            each_column_block(
+                w, out, h, stream, [&](std::size_t r0) VARNETS_INLINE { return fast(base, r0); },
+                [&](std::size_t r0) { return stable_uniform<9>(taps, r0, K); });
+        }
+    };
+
+    // Nine taps, positive weights, where the selected sorted index can only
+    // be one of Tests + 1 (plan::first .. plan::last): sort the values alone,
+    // from the shared triples, then weigh the candidates. The running weight
+    // at a sorted value is taken as the weight of all taps not above it,
+    // which counts the whole group of equal values at once; the first
+    // candidate to reach the threshold is then in the same group as the
+    // reference's index, so it has the same value.
+    template <int Tests>
+    struct full_candidates_kernel : column_triples {
+        plan p;
+        bool stream;
+
+        template <class Pixel>
+        void column_out(const window_columns& w, int l, int m, int r, Pixel* out, std::size_t h) {
+            const tap_pointers<9> taps(p, w);
+            const weight t1 = Ops::splat(p.threshold_minus_1);
+            weight tap_weight[9];
+            for (int a = 0; a < 9; ++a) tap_weight[a] = Ops::splat(p.weight[a]);
+            const float* const base[3] = {this->t[l].v, this->t[m].v, this->t[r].v};
+            const int first = p.first;
+            each_column_block(
+                w, out, h, stream,
+                [&](std::size_t r0) VARNETS_INLINE {
+                    value lo[3], mid[3], hi[3];
+                    column_triples::load(base, r0, lo, mid, hi);
+                    value v[9] = {lo[0], mid[0], hi[0], lo[1], mid[1], hi[1], lo[2], mid[2], hi[2]};
+                    net::merge_triples(v);
+                    value result = element<9>(v, first + Tests);
+                    networks::unrolled<Tests>([&](auto t) VARNETS_INLINE {
+                        const value candidate =
+                            element<9>(v, first + Tests - 1 - static_cast<int>(t));
+                        weight total = Ops::splat(0);
+                        networks::unrolled<9>([&](auto a) VARNETS_INLINE {
+                            const mask not_above =
+                                Ops::not_above(taps.template load<a>(r0), candidate);
+                            total = Ops::add(total, Ops::keep(not_above, tap_weight[a]));
+                        });
+                        result = Ops::pick(Ops::at_least(total, t1), candidate, result);
+                    });
+                    return result;
+                },
+                [&](std::size_t r0) { return stable_weighted<9>(taps, r0, p); });
+        }
+    };
+
+    // Fewer than nine taps with equal weights: sort the taps, take the rank.
+    template <int N>
+    struct uniform_kernel {
+        plan p;
+        bool stream;
+
+        void column_in(const float_column&, int, std::size_t) {}
+
+        template <class Pixel>
+        void column_out(const window_columns& w, int, int, int, Pixel* out, std::size_t h) {
+            const tap_pointers<N> taps(p, w);
+            const int rank = p.rank;
+            each_column_block(
+                w, out, h, stream,
+                [&](std::size_t r0) VARNETS_INLINE {
+                    value v[N];
+                    networks::unrolled<N>(
+                        [&](auto a) VARNETS_INLINE { v[a] = taps.template load<a>(r0); });
+                    net::template sort<N>(v);
+                    return element<N>(v, rank);
+                },
+                [&](std::size_t r0) { return stable_uniform<N>(taps, r0, rank); });
+        }
+    };
+
+    // Positive, unequal weights: a sorting network carrying the weights, then
+    // the running-weight selection.
+    template <int N>
+    struct weighted_kernel {
+        plan p;
+        bool stream;
+
+        void column_in(const float_column&, int, std::size_t) {}
+
+        template <class Pixel>
+        void column_out(const window_columns& w, int, int, int, Pixel* out, std::size_t h) {
+            const tap_pointers<N> taps(p, w);
+            const weight t1 = Ops::splat(p.threshold_minus_1);
+            each_column_block(
+                w, out, h, stream,
+                [&](std::size_t r0) VARNETS_INLINE {
+                    value v[N];
+                    weight wt[N];
+                    networks::unrolled<N>([&](auto a) VARNETS_INLINE {
+                        v[a] = taps.template load<a>(r0);
+                        wt[a] = Ops::splat(p.weight[a]);
+                    });
+                    net::template sort_weighted<N>(v, wt);
+                    return net::template select<N>(v, wt, t1);
+                },
+                [&](std::size_t r0) { return stable_weighted<N>(taps, r0, p); });
+        }
+    };
+
+    // Some negative weights: the order within ties matters, so every block
+    // takes the insertion-sort emulation.
+    template <int N>
+    struct stable_kernel {
+        plan p;
+        bool stream;
+
+        void column_in(const float_column&, int, std::size_t) {}
+
+        template <class Pixel>
+        void column_out(const window_columns& w, int, int, int, Pixel* out, std::size_t h) {
+            const tap_pointers<N> taps(p, w);
+            each_block(out, h, stream, [&](std::size_t r0) VARNETS_INLINE {
+                return stable_weighted<N>(taps, r0, p);
+            });
+        }
+    };
+
+    template <class Kernel, class Pixel>
+    static void run(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
+                    const plan& p) {
+        Kernel kernel;
+        kernel.p = p;
+        sweep(src, dst, rows, cols, kernel);
+    }
+
+    template <class Pixel>
+    static void reference(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
+                          const tap_list& taps, std::int64_t threshold) {
+        if constexpr (sizeof(Pixel) == 8)
+            reference_double(src, dst, rows, cols, 0, cols, taps, threshold);
+        else
+            reference_single(src, dst, rows, cols, 0, cols, taps, threshold);
+    }
+
+    // One page, by the path the plan chose.
+    template <class Pixel>
+    static void filter(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
+                       const tap_list& taps, std::int64_t threshold) {
+        const plan p = make_plan(taps, threshold);
+        // A host running with denormals flushed would see min and max hand
+        // back zeros where the reference moves the denormal itself.
+        if (p.path == numeric_path::reference || Ops::flushes_denormals())
+            return reference(src, dst, rows, cols, taps, threshold);
+        switch (p.path) {
+            case numeric_path::zeros: std::fill(dst, dst + rows * cols, Pixel(0)); return;
+            case numeric_path::full_uniform:
+                return with_constant<0, 8>(p.variant, [&](auto k) {
+                    run<full_uniform_kernel<decltype(k)::value>>(src, dst, rows, cols, p);
+                });
+            case numeric_path::uniform:
+                return with_constant<1, 8>(p.variant, [&](auto n) {
+                    run<uniform_kernel<decltype(n)::value>>(src, dst, rows, cols, p);
+                });
+            case numeric_path::full_candidates:
+                return with_constant<0, 3>(p.variant, [&](auto t) {
+                    run<full_candidates_kernel<decltype(t)::value>>(src, dst, rows, cols, p);
+                });
+            case numeric_path::weighted:
+                return with_constant<1, 9>(p.variant, [&](auto n) {
+                    run<weighted_kernel<decltype(n)::value>>(src, dst, rows, cols, p);
+                });
+            case numeric_path::stable:
+                return with_constant<1, 9>(p.variant, [&](auto n) {
+                    run<stable_kernel<decltype(n)::value>>(src, dst, rows, cols, p);
+                });
+            case numeric_path::reference: break;
+        }
+    }
+};
+
+}  // namespace varnets::engine
+
+#endif

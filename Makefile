@@ -3,11 +3,13 @@
 BUILD ?= build
 BUILD_SANITIZE ?= build-sanitize
 BUILD_FUZZ ?= build-fuzz
+BUILD_AARCH64 ?= build-aarch64
 FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc)
 CTEST = ctest --output-on-failure --no-tests=error
 
-.PHONY: all deps build test test-plain test-sanitize test-large fuzz matlab demo package bench clean
+.PHONY: all deps build test test-plain test-sanitize test-large test-aarch64 plain-aarch64 fuzz matlab demo \
+        package bench clean
 
 all: build
 
@@ -19,9 +21,9 @@ build: deps
 	cmake --build $(BUILD) -j $(JOBS)
 
 # Every test: the plain build (including the >2^31-element image), the C++
-# suite again under AddressSanitizer and UndefinedBehaviorSanitizer, and a
-# bounded fuzzing run of random calls.
-test: test-plain test-sanitize fuzz
+# suite again under AddressSanitizer and UndefinedBehaviorSanitizer, a
+# bounded fuzzing run of random calls, and the C++ suite built for AArch64.
+test: test-plain test-sanitize fuzz test-aarch64
 
 test-plain: build
 	cd $(BUILD) && $(CTEST) -j $(JOBS) -LE large
@@ -31,6 +33,33 @@ test-sanitize: deps
 	cmake -S . -B $(BUILD_SANITIZE) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNETS_SANITIZE=ON -DVARNETS_OCTAVE=OFF
 	cmake --build $(BUILD_SANITIZE) -j $(JOBS)
 	cd $(BUILD_SANITIZE) && $(CTEST) -j $(JOBS) -LE large
+
+# The C++ suite cross-built for AArch64 (core, stand-in host and gateway; no
+# Octave or MATLAB parts), run under QEMU's user-mode emulator.
+test-aarch64: deps plain-aarch64
+	cmake -S . -B $(BUILD_AARCH64) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/aarch64-linux-gnu.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DVARNETS_OCTAVE=OFF -DVARNETS_TOOLBOX=OFF -DVARNETS_DEMO=OFF \
+	  -DVARNETS_MATLAB=OFF -DVARNETS_PACKAGE=OFF -DVARNETS_BENCH=OFF
+	cmake --build $(BUILD_AARCH64) -j $(JOBS)
+	cd $(BUILD_AARCH64) && $(CTEST) -j $(JOBS) -LE large
+
+# Every core source but the x86 kernels, and the gateway, compiled for AArch64
+# as a plain `mex` build would: no flags or defines beyond the include folders.
+# The gateway gets VARNETS_OWN_MEX_API in place of a host's <mex.h>. Once with
+# clang (which finds Debian's GCC cross headers by itself) and once with GCC.
+PORTABLE_SOURCES = $(filter-out %_avx2.cpp %_avx512.cpp,$(wildcard core/src/*.cpp))
+PLAIN_FLAGS = -std=c++17 -Wall -Wextra -Werror -O2 -c -Icore/include -Icore/src -Igateway -Ihost/include
+# $(call compile_plain,<object folder>,<compiler command>)
+define compile_plain
+	@mkdir -p $(1)
+	@set -e; for src in $(PORTABLE_SOURCES); do \
+	  echo "$(2) $$src"; $(2) $(PLAIN_FLAGS) $$src -o $(1)/$$(basename $$src .cpp).o; \
+	done
+	$(2) $(PLAIN_FLAGS) -DVARNETS_OWN_MEX_API gateway/function_Varnets.cpp -o $(1)/function_Varnets.o
+endef
+plain-aarch64: deps
+	$(call compile_plain,$(BUILD_AARCH64)/plain-clang,clang++ --target=aarch64-linux-gnu)
+	$(call compile_plain,$(BUILD_AARCH64)/plain-gcc,aarch64-linux-gnu-g++)
 
 # Random calls through the stand-in host under ASan and UBSan, with clang's
 # libFuzzer, for FUZZ_SECONDS; any finding fails.
@@ -66,4 +95,4 @@ bench: build
 	octave-cli --no-gui --norc --quiet --eval "addpath('$(BUILD)/mex'); addpath('$(BUILD)/bench'); addpath('bench'); bench_octave()"
 
 clean:
-	rm -rf $(BUILD) $(BUILD_SANITIZE) $(BUILD_FUZZ)
+	rm -rf $(BUILD) $(BUILD_SANITIZE) $(BUILD_FUZZ) $(BUILD_AARCH64)

@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev                      # fuzzing
   g++-mingw-w64-x86-64-posix mingw-w64-tools    # the Windows MATLAB module (.mexw64)
   wine64                                        # and its load test
+  g++-aarch64-linux-gnu qemu-user-static        # the C++ tests built for AArch64, run emulated
 )
 packages+=("$@")
 

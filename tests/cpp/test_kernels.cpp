@@ -1,5 +1,7 @@
 // The vector kernels against the reference path, bit for bit, and the
-// networks they are built from, checked exhaustively on plain floats.
+// networks they are built from, checked exhaustively on plain floats. Each
+// vector kernel test runs once per kernel family; a family this CPU lacks
+// is reported as skipped.
 #include <gtest/gtest.h>
 
 #if defined(__x86_64__) || defined(_M_X64)
@@ -7,6 +9,7 @@
 #endif
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -121,14 +124,27 @@ TEST(networks, insertion_sort_emulation_matches_sort_pairs) {
 }
 
 // ---------------------------------------------------------------------------
-// The AVX2 kernel against the scalar one.
+// Each vector kernel against the scalar one.
+
+class vector_kernel : public ::testing::TestWithParam<kernel> {
+protected:
+    void SetUp() override {
+        if (!varnets::kernel_available(GetParam()))
+            GTEST_SKIP() << "the " << varnets::kernel_name(GetParam())
+                         << " kernel is not in this build or not on this CPU";
+        std::printf("[ kernel   ] %s\n", varnets::kernel_name(GetParam()));
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(kernels, vector_kernel, ::testing::Values(kernel::avx2, kernel::neon),
+                         [](const auto& info) { return std::string(varnets::kernel_name(info.param)); });
 
 struct mask_case {
     const char* name;
     std::vector<double> w;
 };
 
-// Every path the kernel chooses between: the nine-tap ranks, fewer equal
+// Every path the kernels choose between: the nine-tap ranks, fewer equal
 // taps, positive and negative weights, and weights too large for 32 bits.
 const std::vector<mask_case> masks = {
     {"unit", {1, 1, 1, 1, 1, 1, 1, 1, 1}},
@@ -166,20 +182,19 @@ std::vector<double> test_image(random_cases::engine& rng, size_t count, int kind
 }
 
 template <class Pixel>
-::testing::AssertionResult avx2_matches_scalar(const std::vector<double>& values, size_t rows,
-                                               size_t cols, const std::vector<double>& w,
-                                               double order) {
+::testing::AssertionResult matches_scalar(kernel k, const std::vector<double>& values, size_t rows,
+                                          size_t cols, const std::vector<double>& w, double order) {
     const std::vector<Pixel> page(values.begin(),
                                   values.begin() + static_cast<std::ptrdiff_t>(rows * cols));
     const auto taps = varnets::make_tap_list(w.data());
     const auto threshold = varnets::make_threshold(taps, order);
     std::vector<Pixel> got(page.size()), expected(page.size());
     if constexpr (sizeof(Pixel) == 8) {
-        varnets::filter_double(page.data(), got.data(), rows, cols, taps, threshold, kernel::avx2);
+        varnets::filter_double(page.data(), got.data(), rows, cols, taps, threshold, k);
         varnets::filter_double(page.data(), expected.data(), rows, cols, taps, threshold,
                                kernel::scalar);
     } else {
-        varnets::filter_single(page.data(), got.data(), rows, cols, taps, threshold, kernel::avx2);
+        varnets::filter_single(page.data(), got.data(), rows, cols, taps, threshold, k);
         varnets::filter_single(page.data(), expected.data(), rows, cols, taps, threshold,
                                kernel::scalar);
     }
@@ -187,8 +202,8 @@ template <class Pixel>
 }
 
 template <class Pixel>
-void sizes_and_masks(std::uint64_t seed, const std::vector<std::pair<size_t, size_t>>& sizes) {
-    if (!varnets::kernel_available(kernel::avx2)) GTEST_SKIP() << "no AVX2 on this CPU";
+void sizes_and_masks(kernel k, std::uint64_t seed,
+                     const std::vector<std::pair<size_t, size_t>>& sizes) {
     random_cases::engine rng(seed);
     for (const auto& m : masks)
         for (auto [rows, cols] : sizes) {
@@ -196,7 +211,7 @@ void sizes_and_masks(std::uint64_t seed, const std::vector<std::pair<size_t, siz
             const auto values = test_image(rng, rows * cols, kind);
             // Orders covering every rank of nine, and beyond either end.
             for (double order : {0.0, -4.0, 4.0, 3.0, -2.0, 5.0, -7.0, 7.0, -100.0, 100.0, 1.5}) {
-                ASSERT_TRUE(avx2_matches_scalar<Pixel>(values, rows, cols, m.w, order))
+                ASSERT_TRUE(matches_scalar<Pixel>(k, values, rows, cols, m.w, order))
                     << "weights " << m.name << ", order " << order << ", image kind " << kind;
             }
         }
@@ -213,28 +228,26 @@ std::vector<std::pair<size_t, size_t>> numeric_sizes() {
     return out;
 }
 
-TEST(avx2_kernel, double_images_match_the_reference) {
-    sizes_and_masks<double>(21, numeric_sizes());
+TEST_P(vector_kernel, double_images_match_the_reference) {
+    sizes_and_masks<double>(GetParam(), 21, numeric_sizes());
 }
-TEST(avx2_kernel, single_images_match_the_reference) {
-    sizes_and_masks<float>(22, numeric_sizes());
+TEST_P(vector_kernel, single_images_match_the_reference) {
+    sizes_and_masks<float>(GetParam(), 22, numeric_sizes());
 }
 
 // Outputs of 16 MB and more are written with streaming stores, each column
 // cut at its own 32-byte boundary: odd heights give every alignment.
-TEST(avx2_kernel, large_outputs_match_the_reference) {
-    if (!varnets::kernel_available(kernel::avx2)) GTEST_SKIP() << "no AVX2 on this CPU";
+TEST_P(vector_kernel, large_outputs_match_the_reference) {
     random_cases::engine rng(25);
     const auto values = test_image(rng, 4097 * 1025, 2);
-    ASSERT_TRUE(avx2_matches_scalar<double>(values, 2049, 1025, masks[0].w, 0));
-    ASSERT_TRUE(avx2_matches_scalar<float>(values, 4099, 1024, masks[6].w, 0));
-    ASSERT_TRUE(avx2_matches_scalar<float>(values, 4097, 1025, masks[0].w, 2));
+    ASSERT_TRUE(matches_scalar<double>(GetParam(), values, 2049, 1025, masks[0].w, 0));
+    ASSERT_TRUE(matches_scalar<float>(GetParam(), values, 4099, 1024, masks[6].w, 0));
+    ASSERT_TRUE(matches_scalar<float>(GetParam(), values, 4097, 1025, masks[0].w, 2));
 }
 
 // A lone NaN (or -0 among +0) on each row near the 512-row strip edges and
 // the image edges: its windows reach into the neighbouring strip and column.
-TEST(avx2_kernel, lone_specials_at_strip_and_image_edges) {
-    if (!varnets::kernel_available(kernel::avx2)) GTEST_SKIP() << "no AVX2 on this CPU";
+TEST_P(vector_kernel, lone_specials_at_strip_and_image_edges) {
     const size_t rows = 1030, cols = 4;
     for (double special : {std::nan(""), -0.0})
         for (size_t row : {0, 1, 7, 8, 63, 64, 510, 511, 512, 513, 1023, 1024, 1028, 1029})
@@ -243,45 +256,72 @@ TEST(avx2_kernel, lone_specials_at_strip_and_image_edges) {
                 for (size_t k = 0; k < values.size(); ++k) values[k] = special == 0 ? 0.0 : k % 7;
                 values[row + col * rows] = special;
                 for (const auto& m : {masks[0], masks[6], masks[4]})
-                    ASSERT_TRUE(avx2_matches_scalar<double>(values, rows, cols, m.w, 0))
+                    ASSERT_TRUE(matches_scalar<double>(GetParam(), values, rows, cols, m.w, 0))
                         << "special " << special << " at row " << row << ", column " << col
                         << ", weights " << m.name;
             }
 }
 
+// Sets or clears the CPU's flush-denormals-to-zero mode for the inputs of
+// floating-point operations; returns the previous control word.
+std::uint64_t flush_denormals(bool on) {
 #if defined(__x86_64__) || defined(_M_X64)
-// A host may run with denormals-are-zero set: min/max would then turn
-// denormals into zeros that the reference never produces.
-TEST(avx2_kernel, denormals_survive_denormals_are_zero) {
-    if (!varnets::kernel_available(kernel::avx2)) GTEST_SKIP() << "no AVX2 on this CPU";
+    const unsigned saved = _mm_getcsr();
+    _mm_setcsr(on ? saved | 0x0040u : saved & ~0x0040u);  // DAZ
+    return saved;
+#elif defined(__aarch64__)
+    std::uint64_t saved;
+    __asm__ volatile("mrs %0, fpcr" : "=r"(saved));
+    const std::uint64_t fz = std::uint64_t{1} << 24;
+    const std::uint64_t set = on ? saved | fz : saved & ~fz;
+    __asm__ volatile("msr fpcr, %0" : : "r"(set));
+    return saved;
+#else
+    (void)on;
+    return 0;
+#endif
+}
+
+void restore_float_control(std::uint64_t saved) {
+#if defined(__x86_64__) || defined(_M_X64)
+    _mm_setcsr(static_cast<unsigned>(saved));
+#elif defined(__aarch64__)
+    __asm__ volatile("msr fpcr, %0" : : "r"(saved));
+#else
+    (void)saved;
+#endif
+}
+
+// A host may run with denormals flushed: min/max would then turn denormals
+// into zeros where the reference, run in the same mode, moves them whole.
+TEST_P(vector_kernel, denormals_survive_a_host_that_flushes_them) {
     std::vector<double> values(40 * 9);
     for (size_t k = 0; k < values.size(); ++k) values[k] = 1e-41 * static_cast<double>(1 + k % 7);
-    const unsigned saved = _mm_getcsr();
-    _mm_setcsr(saved | 0x0040);
-    const auto in_single = avx2_matches_scalar<float>(values, 40, 9, masks[0].w, 0);
-    const auto in_double = avx2_matches_scalar<double>(values, 40, 9, masks[6].w, 0);
-    _mm_setcsr(saved);
+    const std::uint64_t saved = flush_denormals(true);
+    const auto in_single = matches_scalar<float>(GetParam(), values, 40, 9, masks[0].w, 0);
+    const auto in_double = matches_scalar<double>(GetParam(), values, 40, 9, masks[6].w, 0);
+    restore_float_control(saved);
     EXPECT_TRUE(in_single);
     EXPECT_TRUE(in_double);
 }
-#endif
 
-TEST(avx2_kernel, random_weights_and_orders_match_the_reference) {
-    if (!varnets::kernel_available(kernel::avx2)) GTEST_SKIP() << "no AVX2 on this CPU";
+TEST_P(vector_kernel, random_weights_and_orders_match_the_reference) {
     random_cases::engine rng(23);
     for (int round = 0; round < 3000; ++round) {
         const size_t rows = 1 + rng() % 70, cols = 1 + rng() % 12;
         const auto values = test_image(rng, rows * cols, static_cast<int>(rng() % 4));
         const auto w = random_cases::weights(rng);
         const double t = random_cases::order(rng, w);
-        ASSERT_TRUE(avx2_matches_scalar<double>(values, rows, cols, w, t)) << "round " << round;
-        ASSERT_TRUE(avx2_matches_scalar<float>(values, rows, cols, w, t)) << "round " << round;
+        ASSERT_TRUE(matches_scalar<double>(GetParam(), values, rows, cols, w, t))
+            << "round " << round;
+        ASSERT_TRUE(matches_scalar<float>(GetParam(), values, rows, cols, w, t))
+            << "round " << round;
     }
 }
 
-TEST(avx2_kernel, logical_images_match_the_reference) {
-    if (!varnets::kernel_available(kernel::avx2)) GTEST_SKIP() << "no AVX2 on this CPU";
+TEST_P(vector_kernel, logical_images_match_the_reference) {
     random_cases::engine rng(24);
+    // Heights around the 4096-row strips and every remainder of 16 and 32 lanes.
     std::vector<std::pair<size_t, size_t>> sizes = {{4095, 2}, {4096, 3}, {4097, 2},
                                                     {4116, 2}, {8200, 1}, {8225, 1}};
     for (size_t rows = 1; rows <= 70; ++rows) sizes.push_back({rows, 1 + rows % 4});
@@ -299,7 +339,7 @@ TEST(avx2_kernel, logical_images_match_the_reference) {
                 const auto threshold = varnets::make_threshold(taps, order);
                 std::vector<std::uint8_t> got(page.size()), expected(page.size());
                 varnets::filter_logical(page.data(), got.data(), rows, cols, taps, threshold,
-                                        kernel::avx2);
+                                        GetParam());
                 varnets::filter_logical(page.data(), expected.data(), rows, cols, taps, threshold,
                                         kernel::scalar);
                 ASSERT_TRUE(same_image(got, expected, rows, cols))

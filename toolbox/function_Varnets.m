@@ -102,10 +102,14 @@ function varargout = function_Varnets(varargin)
 % this folder takes precedence over it, so this body runs only when the
 % module is missing.
 [folder, name] = fileparts(mfilename('fullpath'));
-error('function_Varnets:notCompiled', ...
-      ['%s.%s was not found in %s. Build it with "make" in the source ' ...
-       'folder (see README.md), then add the folder holding the module ' ...
-       '(build/mex) to the path.'], name, mexext(), folder);
+if exist(fullfile(folder, 'build_function_Varnets.m'), 'file')
+  how = 'Run build_function_Varnets to compile it there.';
+else
+  how = ['Build it with "make" in the source folder (see README.md), then ' ...
+         'add the folder holding the module (build/mex) to the path.'];
+end
+error('function_Varnets:notCompiled', '%s.%s was not found in %s. %s', ...
+      name, mexext(), folder, how);
 end
 
 % Octave self-tests (test function_Varnets): the claims of the help text.

@@ -46,7 +46,9 @@ test-aarch64: deps plain-aarch64
 # Every core source but the x86 kernels, and the gateway, compiled for AArch64
 # as a plain `mex` build would: no flags or defines beyond the include folders.
 # The gateway gets VARNETS_OWN_MEX_API in place of a host's <mex.h>. Once with
-# clang (which finds Debian's GCC cross headers by itself) and once with GCC.
+# GCC and once with clang, which finds Debian's GCC cross headers by itself but
+# then also searches the build machine's /usr/include; the sysroot keeps it to
+# the AArch64 headers.
 PORTABLE_SOURCES = $(filter-out %_avx2.cpp %_avx512.cpp,$(wildcard core/src/*.cpp))
 PLAIN_FLAGS = -std=c++17 -Wall -Wextra -Werror -O2 -c -Icore/include -Icore/src -Igateway -Ihost/include
 # $(call compile_plain,<object folder>,<compiler command>)
@@ -58,7 +60,8 @@ define compile_plain
 	$(2) $(PLAIN_FLAGS) -DVARNETS_OWN_MEX_API gateway/function_Varnets.cpp -o $(1)/function_Varnets.o
 endef
 plain-aarch64: deps
-	$(call compile_plain,$(BUILD_AARCH64)/plain-clang,clang++ --target=aarch64-linux-gnu)
+	$(call compile_plain,$(BUILD_AARCH64)/plain-clang,clang++ --target=aarch64-linux-gnu \
+	  --sysroot=/usr/aarch64-linux-gnu --gcc-toolchain=/usr)
 	$(call compile_plain,$(BUILD_AARCH64)/plain-gcc,aarch64-linux-gnu-g++)
 
 # Random calls through the stand-in host under ASan and UBSan, with clang's

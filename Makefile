@@ -8,8 +8,8 @@ FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc)
 CTEST = ctest --output-on-failure --no-tests=error
 
-.PHONY: all deps build test test-plain test-sanitize test-large test-aarch64 plain-aarch64 fuzz matlab demo \
-        package bench clean
+.PHONY: all deps build test test-plain test-sanitize test-large test-aarch64 plain-aarch64 \
+        plain-aarch64-clang plain-aarch64-gcc fuzz matlab demo package bench clean
 
 all: build
 
@@ -59,9 +59,11 @@ define compile_plain
 	done
 	$(2) $(PLAIN_FLAGS) -DVARNETS_OWN_MEX_API gateway/function_Varnets.cpp -o $(1)/function_Varnets.o
 endef
-plain-aarch64: deps
+plain-aarch64: plain-aarch64-clang plain-aarch64-gcc
+plain-aarch64-clang: deps
 	$(call compile_plain,$(BUILD_AARCH64)/plain-clang,clang++ --target=aarch64-linux-gnu \
 	  --sysroot=/usr/aarch64-linux-gnu --gcc-toolchain=/usr)
+plain-aarch64-gcc: deps
 	$(call compile_plain,$(BUILD_AARCH64)/plain-gcc,aarch64-linux-gnu-g++)
 
 # Random calls through the stand-in host under ASan and UBSan, with clang's

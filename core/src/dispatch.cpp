@@ -16,11 +16,15 @@
 #define VARNETS_X86_64 0
 #endif
 
-// Builds that link kernels_avx2.cpp say so with VARNETS_HAVE_AVX2=1; a plain
-// build of the portable sources leaves it out. Functions named only under a
-// false `if constexpr` need no definition, so both link.
+// Builds that link kernels_avx2.cpp (kernels_avx512.cpp) say so with
+// VARNETS_HAVE_AVX2=1 (VARNETS_HAVE_AVX512=1); a plain build of the portable
+// sources leaves them out. Functions named only under a false `if constexpr`
+// need no definition, so both link.
 #ifndef VARNETS_HAVE_AVX2
 #define VARNETS_HAVE_AVX2 0
+#endif
+#ifndef VARNETS_HAVE_AVX512
+#define VARNETS_HAVE_AVX512 0
 #endif
 
 namespace varnets {
@@ -28,6 +32,7 @@ namespace varnets {
 namespace {
 
 constexpr bool have_avx2 = VARNETS_X86_64 && VARNETS_HAVE_AVX2;
+constexpr bool have_avx512 = VARNETS_X86_64 && VARNETS_HAVE_AVX512;
 
 #if VARNETS_X86_64
 void cpuid(unsigned leaf, unsigned subleaf, unsigned out[4]) {
@@ -67,11 +72,31 @@ bool detect_avx2() {
     const unsigned ebx = r[1];
     return bit(ebx, 3) && bit(ebx, 5) && bit(ebx, 8);  // BMI1, AVX2, BMI2
 }
+
+// kernels_avx512.cpp: AVX-512 F, DQ, BW and VL on top of the AVX2 set; the
+// OS must save the mask registers and all 512 bits of the vector registers.
+bool detect_avx512() {
+    if (!detect_avx2()) return false;
+    if ((enabled_states() & 0xE6) != 0xE6) return false;  // SSE, AVX, opmask, ZMM
+    unsigned r[4];
+    cpuid(7, 0, r);
+    const unsigned ebx = r[1];
+    return bit(ebx, 16) && bit(ebx, 17) && bit(ebx, 30) && bit(ebx, 31);
+}
 #endif
 
 bool cpu_has_avx2() {
 #if VARNETS_X86_64
     static const bool has = detect_avx2();
+    return has;
+#else
+    return false;
+#endif
+}
+
+bool cpu_has_avx512() {
+#if VARNETS_X86_64
+    static const bool has = detect_avx512();
     return has;
 #else
     return false;
@@ -85,6 +110,7 @@ bool kernel_available(kernel k) {
         case kernel::automatic:
         case kernel::scalar: return true;
         case kernel::avx2: return have_avx2 && cpu_has_avx2();
+        case kernel::avx512: return have_avx512 && cpu_has_avx512();
         case kernel::neon: return have_neon;
     }
     return false;
@@ -92,6 +118,7 @@ bool kernel_available(kernel k) {
 
 kernel chosen_kernel(kernel k) {
     if (k == kernel::automatic) {
+        if (kernel_available(kernel::avx512)) return kernel::avx512;
         if (kernel_available(kernel::avx2)) return kernel::avx2;
         if (kernel_available(kernel::neon)) return kernel::neon;
         return kernel::scalar;
@@ -105,6 +132,7 @@ const char* kernel_name(kernel k) {
         case kernel::automatic: return "automatic";
         case kernel::scalar: return "scalar";
         case kernel::avx2: return "avx2";
+        case kernel::avx512: return "avx512";
         case kernel::neon: return "neon";
     }
     return "unknown";
@@ -115,6 +143,10 @@ void filter_double(const double* src, double* dst, std::size_t rows, std::size_t
     switch (chosen_kernel(k)) {
         case kernel::avx2:
             if constexpr (have_avx2) return avx2_filter_double(src, dst, rows, cols, taps, threshold);
+            break;
+        case kernel::avx512:
+            if constexpr (have_avx512)
+                return avx512_filter_double(src, dst, rows, cols, taps, threshold);
             break;
         case kernel::neon:
             if constexpr (have_neon) return neon_filter_double(src, dst, rows, cols, taps, threshold);
@@ -130,6 +162,10 @@ void filter_single(const float* src, float* dst, std::size_t rows, std::size_t c
         case kernel::avx2:
             if constexpr (have_avx2) return avx2_filter_single(src, dst, rows, cols, taps, threshold);
             break;
+        case kernel::avx512:
+            if constexpr (have_avx512)
+                return avx512_filter_single(src, dst, rows, cols, taps, threshold);
+            break;
         case kernel::neon:
             if constexpr (have_neon) return neon_filter_single(src, dst, rows, cols, taps, threshold);
             break;
@@ -144,6 +180,10 @@ void filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows
         case kernel::avx2:
             if constexpr (have_avx2)
                 return avx2_filter_logical(src, dst, rows, cols, taps, threshold);
+            break;
+        case kernel::avx512:
+            if constexpr (have_avx512)
+                return avx512_filter_logical(src, dst, rows, cols, taps, threshold);
             break;
         case kernel::neon:
             if constexpr (have_neon)

@@ -4,8 +4,8 @@
 // Rows are cut into strips; within a strip the sweep walks the columns and
 // keeps the three window columns as padded single-precision copies (the row
 // above and below the strip replicated at the image edges), so every output
-// block of 8 rows reads its window with plain vector loads and clamped
-// columns need nothing but a repeated pointer. Each input column is converted
+// block (one row per lane) reads its window with plain vector loads and
+// clamped columns need nothing but a repeated pointer. Each input column is converted
 // once per strip.
 //
 // Paths (see plan.h): nine equal weights select a fixed rank from sorted
@@ -20,11 +20,12 @@
 // with the insertion-sort emulation from networks.h, which makes the
 // reference's comparisons one for one.
 //
-// Besides what networks.h asks for, `Ops` supplies, for 8 lanes:
+// Besides what networks.h asks for, `Ops` supplies, for `lanes` (8 or 16)
+// lanes:
 //   load(const float*), store(float*, value)         unaligned
 //   load_pixels(const P*), store_pixels(P*, value)   P double or float, converted
-//   streams, stream_pixels(P*, value), stream_fence()  cache-bypassing stores,
-//                                                    32-byte aligned
+//   streams, stream_align, stream_pixels(P*, value), stream_fence()
+//                                                    cache-bypassing stores
 //   nan_bits(value)                                  bit i: lane i is NaN
 //   none(), unordered(a, b), either(m, n), any(m)
 //   is_zero(v), negative_zero(v), positive_zero(v)   == 0; bit patterns of -0, +0
@@ -60,13 +61,13 @@ inline int lowest_bit(std::uint64_t word) {
 #endif
 }
 
-constexpr std::size_t strip_rows = 512;  // a multiple of 8
-constexpr std::size_t lead = 8;          // index of row 0: aligned, row -1 before it
+constexpr std::size_t strip_rows = 512;  // a multiple of the lanes
+constexpr std::size_t lead = 16;         // index of row 0: aligned, row -1 before it; >= lanes
 
 // Outputs of at least this many bytes are streamed.
 constexpr std::size_t stream_bytes = std::size_t{16} << 20;
 
-inline std::size_t round_up8(std::size_t n) { return (n + 7) & ~std::size_t{7}; }
+inline std::size_t round_up16(std::size_t n) { return (n + 15) & ~std::size_t{15}; }
 
 // ---------------------------------------------------------------------------
 // Padded single-precision columns.
@@ -75,7 +76,7 @@ inline std::size_t round_up8(std::size_t n) { return (n + 7) & ~std::size_t{7}; 
 // start at any row below h and still read whole windows.
 struct float_column {
     static constexpr std::size_t words = strip_rows / 64;
-    alignas(32) float v[strip_rows + 3 * lead];
+    alignas(64) float v[strip_rows + 3 * lead];
     bool nan;            // a NaN in the column or its padding
     bool negative_zero;  // a -0
     bool positive_zero;  // a +0
@@ -112,7 +113,7 @@ inline window_columns make_window(const float_column& l, const float_column& m,
 
 // Bit k set when the windows of rows 8k..8k+7 hold a NaN: the NaN rows of
 // the three columns, widened by a row up and down, eight rows to a bit.
-inline std::uint64_t nan_blocks(const window_columns& w, std::size_t h) {
+inline std::uint64_t nan_blocks8(const window_columns& w, std::size_t h) {
     constexpr std::size_t words = float_column::words;
     std::uint64_t rows[words + 1];
     for (std::size_t k = 0; k < words; ++k)
@@ -135,13 +136,30 @@ inline std::uint64_t nan_blocks(const window_columns& w, std::size_t h) {
     return blocks;
 }
 
+// The same for blocks of Lanes rows: bit k covers rows Lanes*k ..
+// Lanes*(k+1)-1.
+template <std::size_t Lanes>
+inline std::uint64_t nan_blocks(const window_columns& w, std::size_t h) {
+    std::uint64_t x = nan_blocks8(w, h);
+    if constexpr (Lanes == 16) {  // OR the pairs of bits, then pack the even bits
+        x = (x | x >> 1) & 0x5555555555555555ull;
+        x = (x | x >> 1) & 0x3333333333333333ull;
+        x = (x | x >> 2) & 0x0F0F0F0F0F0F0F0Full;
+        x = (x | x >> 4) & 0x00FF00FF00FF00FFull;
+        x = (x | x >> 8) & 0x0000FFFF0000FFFFull;
+        x = (x | x >> 16) & 0x00000000FFFFFFFFull;
+    }
+    return x;
+}
+
 template <class Ops>
 struct numeric_engine {
     using value = typename Ops::value;
     using weight = typename Ops::weight;
     using mask = typename Ops::mask;
     using net = networks::nets<Ops>;
-    static_assert(Ops::lanes == 8, "blocks of 8 rows");
+    static constexpr std::size_t L = Ops::lanes;  // rows per block
+    static_assert((L == 8 || L == 16) && L <= lead);
 
     // Rows s0 - 1 .. s0 + h of one column (clamped into the image) into out;
     // the entries around them repeat the edge ones, so whole-vector loads
@@ -155,11 +173,11 @@ struct numeric_engine {
         std::uint64_t nan_bits = 0;
         mask zeros = Ops::none();
         std::size_t i = 0;
-        for (; i + 8 <= h; i += 8) {
+        for (; i + L <= h; i += L) {
             const value x = Ops::load_pixels(column + s0 + i);
             Ops::store(v + i, x);
             nan_bits |= std::uint64_t{Ops::nan_bits(x)} << (i % 64);
-            if (i % 64 == 56) {
+            if ((i + L) % 64 == 0) {
                 out.nan_rows[i / 64] = nan_bits;
                 nan_bits = 0;
             }
@@ -180,7 +198,7 @@ struct numeric_engine {
         has_zero |= above == 0 || below == 0;
         bool has_nan = out.nan_above || out.nan_below;
         for (std::size_t k = 0; k < float_column::words; ++k) has_nan |= out.nan_rows[k] != 0;
-        const std::size_t end = round_up8(h) + 3 * lead;
+        const std::size_t end = round_up16(h) + 3 * lead;
         for (std::size_t k = 0; k < lead; ++k) out.v[k] = above;
         for (std::size_t k = lead + h; k < end; ++k) out.v[k] = below;
 
@@ -188,7 +206,7 @@ struct numeric_engine {
         out.negative_zero = out.positive_zero = false;
         if (!has_zero) return;
         mask negative = Ops::none(), positive = Ops::none();
-        for (std::size_t k = 0; k < end; k += 8) {
+        for (std::size_t k = 0; k < end; k += L) {
             const value x = Ops::load(out.v + k);
             negative = Ops::either(negative, Ops::negative_zero(x));
             positive = Ops::either(positive, Ops::positive_zero(x));
@@ -197,12 +215,12 @@ struct numeric_engine {
         out.positive_zero = Ops::any(positive);
     }
 
-    // Whether the min/max result for rows r0..r0+7 may differ from the
-    // reference: a NaN in the rows r0-1..r0+8 of the window columns, or a
+    // Whether the min/max result for rows r0..r0+L-1 may differ from the
+    // reference: a NaN in the rows r0-1..r0+L of the window columns, or a
     // zero result where -0 and +0 meet. Branch-free: blocks that need the
     // fallback come in no predictable pattern.
     static std::uint64_t needs_stable(const window_columns& w, std::size_t r0, value result) {
-        value upper[3], lower[3];  // rows r0-1..r0+6 and r0+1..r0+8
+        value upper[3], lower[3];  // rows r0-1..r0+L-2 and r0+1..r0+L
         for (int k = 0; k < 3; ++k) {
             upper[k] = Ops::load(w.col[k] + r0 - 1);
             lower[k] = Ops::load(w.col[k] + r0 + 1);
@@ -232,28 +250,29 @@ struct numeric_engine {
 
     template <class Pixel>
     static void store_part(Pixel* out, value v, std::size_t count) {
-        alignas(32) float lanes[8];
+        alignas(64) float lanes[L];
         Ops::store(lanes, v);
         for (std::size_t i = 0; i < count; ++i) out[i] = static_cast<Pixel>(lanes[i]);
     }
 
-    // out[r0 .. r0+7] = block(r0) for blocks covering the h rows. When
+    // out[r0 .. r0+L-1] = block(r0) for blocks covering the h rows. When
     // streaming, the first block is cut short so that the others are aligned.
     template <class Pixel, class Block>
     VARNETS_INLINE static void each_block(Pixel* out, std::size_t h, bool stream, Block&& block) {
         std::size_t r = 0;
         if (stream) {
-            const std::size_t head = (-reinterpret_cast<std::uintptr_t>(out) & 31) / sizeof(Pixel);
+            const std::size_t head =
+                (-reinterpret_cast<std::uintptr_t>(out) & (Ops::stream_align - 1)) / sizeof(Pixel);
             if (head > 0) store_part(out, block(0), std::min(head, h));
-            for (r = head; r + 8 <= h; r += 8) Ops::stream_pixels(out + r, block(r));
+            for (r = head; r + L <= h; r += L) Ops::stream_pixels(out + r, block(r));
         } else {
-            for (; r + 8 <= h; r += 8) Ops::store_pixels(out + r, block(r));
+            for (; r + L <= h; r += L) Ops::store_pixels(out + r, block(r));
         }
         if (r < h) store_part(out + r, block(r), h - r);
     }
 
     // Output column of h rows from fast(r0), the min/max result for rows
-    // r0..r0+7, and stable(r0), the insertion-sort emulation for the blocks
+    // r0..r0+L-1, and stable(r0), the insertion-sort emulation for the blocks
     // that need it. Where the window columns hold NaN or signed zeros, the
     // fast results go to a buffer first and the blocks to redo are collected
     // as bits, so the fallback costs no mispredicted branch per block.
@@ -266,20 +285,20 @@ struct numeric_engine {
             return;
         }
         static_assert(strip_rows / 8 <= 64, "one bit per block of a strip in one word");
-        alignas(32) float results[strip_rows + lead];
+        alignas(64) float results[strip_rows + lead];
         std::uint64_t redo = 0;
         if (w.zero_mix) {
-            for (std::size_t r0 = 0; r0 < h; r0 += 8) {
+            for (std::size_t r0 = 0; r0 < h; r0 += L) {
                 const value result = fast(r0);
                 Ops::store(results + r0, result);
-                redo |= needs_stable(w, r0, result) << (r0 / 8);
+                redo |= needs_stable(w, r0, result) << (r0 / L);
             }
         } else {
-            for (std::size_t r0 = 0; r0 < h; r0 += 8) Ops::store(results + r0, fast(r0));
-            redo = nan_blocks(w, h);
+            for (std::size_t r0 = 0; r0 < h; r0 += L) Ops::store(results + r0, fast(r0));
+            redo = nan_blocks<L>(w, h);
         }
         for (; redo != 0; redo &= redo - 1) {
-            const std::size_t r0 = static_cast<std::size_t>(lowest_bit(redo)) * 8;
+            const std::size_t r0 = static_cast<std::size_t>(lowest_bit(redo)) * L;
             Ops::store(results + r0, stable(r0));
         }
         each_block(out, h, stream,
@@ -386,14 +405,14 @@ struct numeric_engine {
         // per column keeps the loops within the registers.
         static constexpr std::size_t stride = strip_rows + lead;
         struct triples {
-            alignas(32) float v[3 * stride];
+            alignas(64) float v[3 * stride];
         };
         triples t[3];
 
         void column_in(const float_column& c, int slot, std::size_t h) {
             const float* v = c.row0();
             float* s = t[slot].v;
-            for (std::size_t r = 0; r < h + lead; r += 8) {
+            for (std::size_t r = 0; r < h + lead; r += L) {
                 value a = Ops::load(v + r - 1), b = Ops::load(v + r), d = Ops::load(v + r + 1);
                 net::sort3(a, b, d);
                 Ops::store(s + r, a);

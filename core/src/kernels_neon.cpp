@@ -96,6 +96,7 @@ struct neon_ops {
     }
     // No cache-bypassing stores here: the engine never streams.
     static constexpr bool streams = false;
+    static constexpr std::size_t stream_align = 16;
     static void stream_pixels(float* p, value v) { store_pixels(p, v); }
     static void stream_pixels(double* p, value v) { store_pixels(p, v); }
     static void stream_fence() {}

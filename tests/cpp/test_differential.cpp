@@ -14,7 +14,7 @@ using varnets::kernel;
 
 std::vector<kernel> kernels_here() {
     std::vector<kernel> out;
-    for (kernel k : {kernel::scalar, kernel::avx2, kernel::neon, kernel::automatic})
+    for (kernel k : {kernel::scalar, kernel::avx2, kernel::avx512, kernel::neon, kernel::automatic})
         if (varnets::kernel_available(k)) out.push_back(k);
     return out;
 }

@@ -136,7 +136,7 @@ protected:
     }
 };
 
-INSTANTIATE_TEST_SUITE_P(kernels, vector_kernel, ::testing::Values(kernel::avx2, kernel::neon),
+INSTANTIATE_TEST_SUITE_P(kernels, vector_kernel, ::testing::Values(kernel::avx2, kernel::avx512, kernel::neon),
                          [](const auto& info) { return std::string(varnets::kernel_name(info.param)); });
 
 struct mask_case {

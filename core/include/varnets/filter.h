@@ -44,7 +44,7 @@ std::int64_t make_threshold(const tap_list& taps, double order);
 
 // Kernel families. `automatic` picks the fastest one this CPU runs; the
 // others force a path so that tests can compare them with the reference.
-enum class kernel { automatic, scalar, avx2, neon };
+enum class kernel { automatic, scalar, avx2, avx512, neon };
 
 // True when the given kernel is in this build and can run on this CPU
 // (`scalar` always can).
@@ -54,7 +54,7 @@ bool kernel_available(kernel k);
 // the scalar reference when the forced one is not available.
 kernel chosen_kernel(kernel k = kernel::automatic);
 
-// "automatic", "scalar", "avx2", "neon".
+// "automatic", "scalar", "avx2", "avx512", "neon".
 const char* kernel_name(kernel k);
 
 // One M x N page each. rows >= 1 and cols >= 1; src and dst do not overlap.

@@ -1,0 +1,161 @@
+// AVX-512 kernels (F, BW, DQ, VL): the op sets that run the engines 16
+// floats or 64 bytes at a time, with mask registers for compare results.
+// Compiled with those flags plus AVX2's, and called only after dispatch has
+// checked the CPU and the operating system.
+// GCC 12 reports the deliberately undefined pass-through operand inside its
+// own _mm512_min_ps, _mm512_andnot_si512 and others as uninitialised.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#include <immintrin.h>
+#pragma GCC diagnostic pop
+#else
+#include <immintrin.h>
+#endif
+
+#include <limits>
+
+#include "engine_logical.h"
+#include "engine_numeric.h"
+#include "kernels.h"
+
+namespace varnets {
+
+namespace {
+
+struct avx512_ops {
+    static constexpr int lanes = 16;
+    using value = __m512;
+    using weight = __m512i;
+    using mask = __mmask16;
+
+    static value min(value a, value b) { return _mm512_min_ps(a, b); }
+    static value max(value a, value b) { return _mm512_max_ps(a, b); }
+    static mask less(value a, value b) { return _mm512_cmp_ps_mask(a, b, _CMP_LT_OQ); }
+    static mask not_ge(value a, value b) { return _mm512_cmp_ps_mask(a, b, _CMP_NGE_UQ); }
+    static mask not_above(value a, value b) { return _mm512_cmp_ps_mask(a, b, _CMP_LE_OQ); }
+    static mask unordered(value a, value b) { return _mm512_cmp_ps_mask(a, b, _CMP_UNORD_Q); }
+    static mask is_zero(value a) { return _mm512_cmp_ps_mask(a, _mm512_setzero_ps(), _CMP_EQ_OQ); }
+    static mask negative_zero(value a) {
+        const __m512i sign = _mm512_set1_epi32(std::numeric_limits<std::int32_t>::min());
+        return _mm512_cmpeq_epi32_mask(_mm512_castps_si512(a), sign);
+    }
+    static mask positive_zero(value a) {
+        return _mm512_cmpeq_epi32_mask(_mm512_castps_si512(a), _mm512_setzero_si512());
+    }
+    static mask none() { return 0; }
+    static mask both(mask a, mask b) { return static_cast<mask>(a & b); }
+    static mask either(mask a, mask b) { return static_cast<mask>(a | b); }
+    static bool any(mask m) { return m != 0; }
+    static unsigned nan_bits(value a) { return _mm512_cmp_ps_mask(a, a, _CMP_UNORD_Q); }
+    static value pick(mask m, value t, value f) { return _mm512_mask_blend_ps(m, f, t); }
+    static weight pick(mask m, weight t, weight f) { return _mm512_mask_blend_epi32(m, f, t); }
+    static weight splat(std::int32_t w) { return _mm512_set1_epi32(w); }
+    static weight add(weight a, weight b) { return _mm512_add_epi32(a, b); }
+    static weight keep(mask m, weight w) { return _mm512_maskz_mov_epi32(m, w); }
+    static mask at_least(weight a, weight threshold_minus_1) {
+        return _mm512_cmpgt_epi32_mask(a, threshold_minus_1);
+    }
+
+    static value load(const float* p) { return _mm512_loadu_ps(p); }
+    static void store(float* p, value v) { _mm512_storeu_ps(p, v); }
+    static value load_pixels(const float* p) { return _mm512_loadu_ps(p); }
+    static value load_pixels(const double* p) {
+        const __m256 a = _mm512_cvtpd_ps(_mm512_loadu_pd(p));
+        const __m256 b = _mm512_cvtpd_ps(_mm512_loadu_pd(p + 8));
+        return _mm512_insertf32x8(_mm512_castps256_ps512(a), b, 1);
+    }
+    static void store_pixels(float* p, value v) { _mm512_storeu_ps(p, v); }
+    static void store_pixels(double* p, value v) {
+        _mm512_storeu_pd(p, _mm512_cvtps_pd(_mm512_castps512_ps256(v)));
+        _mm512_storeu_pd(p + 8, _mm512_cvtps_pd(_mm512_extractf32x8_ps(v, 1)));
+    }
+    static constexpr bool streams = true;
+    static constexpr std::size_t stream_align = 64;
+    static void stream_pixels(float* p, value v) { _mm512_stream_ps(p, v); }
+    static void stream_pixels(double* p, value v) {
+        _mm512_stream_pd(p, _mm512_cvtps_pd(_mm512_castps512_ps256(v)));
+        _mm512_stream_pd(p + 8, _mm512_cvtps_pd(_mm512_extractf32x8_ps(v, 1)));
+    }
+    static void stream_fence() { _mm_sfence(); }
+    static void prefetch(const void* p) { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0); }
+
+    // With denormals-are-zero set in MXCSR, min and max see zeros.
+    static bool flushes_denormals() { return (_mm_getcsr() & (1u << 6)) != 0; }
+};
+
+struct avx512_bytes {
+    static constexpr std::size_t lanes = 64;
+    using bytes = __m512i;
+    using table = __m512i;  // a 16-byte table in every 128-bit lane
+    struct table64 {
+        __m512i quarter[4];
+    };
+
+    static bytes load(const std::uint8_t* p) { return _mm512_loadu_si512(p); }
+    static void store(std::uint8_t* p, bytes v) { _mm512_storeu_si512(p, v); }
+    static constexpr bool streams = true;
+    static constexpr std::size_t stream_align = 64;
+    static void stream(std::uint8_t* p, bytes v) { _mm512_stream_si512(reinterpret_cast<__m512i*>(p), v); }
+    static void stream_fence() { _mm_sfence(); }
+    static void prefetch(const void* p) { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0); }
+
+    static bytes splat(std::uint8_t v) { return _mm512_set1_epi8(static_cast<char>(v)); }
+    static bytes zero() { return _mm512_setzero_si512(); }
+    static bytes add(bytes a, bytes b) { return _mm512_add_epi8(a, b); }
+    static bytes sub(bytes a, bytes b) { return _mm512_sub_epi8(a, b); }
+    static bytes bit_and(bytes a, bytes b) { return _mm512_and_si512(a, b); }
+    static bytes bit_or(bytes a, bytes b) { return _mm512_or_si512(a, b); }
+    static bytes and_not(bytes a, bytes b) { return _mm512_andnot_si512(a, b); }
+    static bytes equal(bytes a, bytes b) { return _mm512_movm_epi8(_mm512_cmpeq_epi8_mask(a, b)); }
+    static bytes times8(bytes v) { return _mm512_slli_epi16(v, 3); }  // no byte overflows
+
+    // The 128-bit lanes moved up (or down) by one lane, then a byte
+    // alignment within lanes; the end byte keeps its own value.
+    static bytes row_above(bytes v) {
+        const bytes previous_lane = _mm512_alignr_epi32(v, v, 12);
+        return _mm512_mask_blend_epi8(1, _mm512_alignr_epi8(v, previous_lane, 15), v);
+    }
+    static bytes row_below(bytes v) {
+        const bytes next_lane = _mm512_alignr_epi32(v, v, 4);
+        return _mm512_mask_blend_epi8(__mmask64{1} << 63, _mm512_alignr_epi8(next_lane, v, 1), v);
+    }
+
+    static table load_table(const std::uint8_t* t) {
+        return _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t)));
+    }
+    static bytes lookup(table t, bytes index) { return _mm512_shuffle_epi8(t, index); }
+    static table64 load_table64(const std::uint8_t* t) {
+        return {{load_table(t), load_table(t + 16), load_table(t + 32), load_table(t + 48)}};
+    }
+    // Four shuffles; bits 4 and 5 of the index pick the quarter.
+    static bytes lookup64(const table64& t, bytes index) {
+        const __mmask64 bit4 = _mm512_test_epi8_mask(index, _mm512_set1_epi8(16));
+        const __mmask64 bit5 = _mm512_test_epi8_mask(index, _mm512_set1_epi8(32));
+        const bytes low = _mm512_mask_blend_epi8(bit4, _mm512_shuffle_epi8(t.quarter[0], index),
+                                                 _mm512_shuffle_epi8(t.quarter[1], index));
+        const bytes high = _mm512_mask_blend_epi8(bit4, _mm512_shuffle_epi8(t.quarter[2], index),
+                                                  _mm512_shuffle_epi8(t.quarter[3], index));
+        return _mm512_mask_blend_epi8(bit5, low, high);
+    }
+};
+
+}  // namespace
+
+void avx512_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
+                          const tap_list& taps, std::int64_t threshold) {
+    engine::numeric_engine<avx512_ops>::filter(src, dst, rows, cols, taps, threshold);
+}
+
+void avx512_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
+                          const tap_list& taps, std::int64_t threshold) {
+    engine::numeric_engine<avx512_ops>::filter(src, dst, rows, cols, taps, threshold);
+}
+
+void avx512_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
+                           std::size_t cols, const tap_list& taps, std::int64_t threshold) {
+    engine::logical_engine<avx512_bytes>::filter(src, dst, rows, cols, taps, threshold);
+}
+
+}  // namespace varnets

@@ -3,8 +3,8 @@
 # MKOCTFILE (Octave's own, or mkoctfile-cross for AArch64), then checks what
 # it built: every object and the module for the compiler's CPU, no core
 # symbol left undefined in the module, and dispatch calling the kernels of
-# that CPU: the AVX2 ones, compiled from their own file, on x86-64 only; the
-# NEON ones on AArch64.
+# that CPU: the x86 ones, each compiled from its own file, on x86-64 only;
+# the NEON ones on AArch64 only.
 # Usage: check_package_build.sh TARBALL WORK_DIR MKOCTFILE
 # Exits 77 (skipped) when MKOCTFILE's compiler is not installed.
 set -eu
@@ -15,8 +15,8 @@ if ! command -v "${cxx%% *}" >/dev/null; then
   exit 77
 fi
 case $($cxx -dumpmachine) in
-  x86_64-*|amd64-*) machine="X86-64" kernels=avx2 other=neon ;;
-  aarch64-*) machine="AArch64" kernels=neon other=avx2 ;;
+  x86_64-*|amd64-*) machine="X86-64" x86=yes ;;
+  aarch64-*) machine="AArch64" x86=no ;;
   *) echo "FAILED: no checks for a $($cxx -dumpmachine) compiler"; exit 1 ;;
 esac
 
@@ -36,17 +36,27 @@ fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 for file in "$src"/core/src/*.o "$src"/gateway/*.o "$module"; do
   readelf -h "$file" | grep -q "Machine:.*$machine\$" || fail "$file is not $machine code"
 done
+# The x86 kernel files, *_avx2.cpp and *_avx512.cpp, on x86-64 only, and
+# NEON on AArch64 only.
+undefined=$(nm -u "$src/core/src/dispatch.o")
+calls() { echo "$undefined" | grep -q "${1}_filter"; }
 for source in "$src"/core/src/*_avx2.cpp "$src"/core/src/*_avx512.cpp; do
   [ -e "$source" ] || continue
-  if [ $kernels = avx2 ]; then
+  isa=${source##*_}
+  isa=${isa%.cpp}
+  if [ $x86 = yes ]; then
     [ -e "${source%.cpp}.o" ] || fail "no object for $source"
+    calls $isa || fail "dispatch does not call the $isa kernels"
   else
     [ ! -e "${source%.cpp}.o" ] || fail "$source was compiled"
+    ! calls $isa || fail "dispatch calls the $isa kernels"
   fi
 done
-undefined=$(nm -u "$src/core/src/dispatch.o")
-echo "$undefined" | grep -q "${kernels}_filter" || fail "dispatch does not call the $kernels kernels"
-! echo "$undefined" | grep -q "${other}_filter" || fail "dispatch calls the $other kernels"
+if [ $x86 = yes ]; then
+  ! calls neon || fail "dispatch calls the NEON kernels"
+else
+  calls neon || fail "dispatch does not call the NEON kernels"
+fi
 left=$(nm -u -C "$module" | grep "varnets::" || true)
 [ -z "$left" ] || fail "the module leaves undefined: $left"
 echo "$failures failed: $machine module $module"

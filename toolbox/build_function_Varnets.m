@@ -51,11 +51,11 @@ else
   msvc = ispc && ~strcmpi(cc(1).Manufacturer, 'GNU');   % MSVC-style options
 end
 
-% The instruction-set kernels: file ending, GCC/Clang options, MSVC option,
+% The instruction-set kernels: file name ending, GCC/Clang options, MSVC option,
 % the define that lets dispatch call them, and when it does.
-isas = {'_avx2.cpp', {'-mavx2', '-mfma', '-mbmi', '-mbmi2', '-mpopcnt'}, {'/arch:AVX2'}, ...
+isas = {'_avx2', {'-mavx2', '-mfma', '-mbmi', '-mbmi2', '-mpopcnt'}, {'/arch:AVX2'}, ...
         'VARNETS_HAVE_AVX2=1', 'AVX2 on CPUs with AVX2, FMA, BMI1, BMI2 and POPCNT'
-        '_avx512.cpp', {'-mavx512f', '-mavx512bw', '-mavx512dq', '-mavx512vl', '-mavx2', ...
+        '_avx512', {'-mavx512f', '-mavx512bw', '-mavx512dq', '-mavx512vl', '-mavx2', ...
                         '-mfma', '-mbmi', '-mbmi2', '-mpopcnt'}, {'/arch:AVX512'}, ...
         'VARNETS_HAVE_AVX512=1', 'AVX-512 on CPUs with AVX-512 F, BW, DQ and VL'};
 if msvc
@@ -73,7 +73,7 @@ jobs = {};   % file, options
 defines = {};
 kernels = {'scalar on any CPU'};
 for i = 1:size(isas, 1)
-  mine = endsWith(names, isas{i, 1});
+  mine = ~cellfun(@isempty, regexp(names, [isas{i, 1} '\.cpp$'], 'once'));
   portable(mine) = false;
   if x86 && any(mine)
     jobs = [jobs; names(mine)', repmat({[base, isas{i, 2 + msvc}]}, nnz(mine), 1)]; %#ok<AGROW>

@@ -221,9 +221,9 @@ void pellum_double(mxArray* plhs[], const filter_call& call) {
         plhs[0] = checked(mxCreateNumericArray(image.ndims, image.dims, mxSINGLE_CLASS, mxREAL));
         const float* src = static_cast<const float*>(image.data);
         float* dst = static_cast<float*>(mxGetData(plhs[0]));
-        for (std::size_t p = 0; page != 0 && p < image.pages; ++p)
-            varnets::filter_single(src + p * page, dst + p * page, image.rows, image.cols,
-                                   call.taps, call.threshold);
+        if (page != 0)
+            varnets::filter_single(src, dst, image.rows, image.cols, image.pages, call.taps,
+                                   call.threshold);
         return;
     }
     plhs[0] = checked(image.ndims == 2
@@ -231,8 +231,8 @@ void pellum_double(mxArray* plhs[], const filter_call& call) {
                           : mxCreateNumericArray(image.ndims, image.dims, mxDOUBLE_CLASS, mxREAL));
     const double* src = static_cast<const double*>(image.data);
     double* dst = mxGetPr(plhs[0]);
-    for (std::size_t p = 0; page != 0 && p < image.pages; ++p)
-        varnets::filter_double(src + p * page, dst + p * page, image.rows, image.cols, call.taps,
+    if (page != 0)
+        varnets::filter_double(src, dst, image.rows, image.cols, image.pages, call.taps,
                                call.threshold);
 }
 
@@ -244,8 +244,8 @@ void pellum_logical(mxArray* plhs[], const filter_call& call) {
                                        : mxCreateLogicalArray(image.ndims, image.dims));
     const auto* src = static_cast<const std::uint8_t*>(image.data);
     auto* dst = reinterpret_cast<std::uint8_t*>(mxGetLogicals(plhs[0]));
-    for (std::size_t p = 0; page != 0 && p < image.pages; ++p)
-        varnets::filter_logical(src + p * page, dst + p * page, image.rows, image.cols, call.taps,
+    if (page != 0)
+        varnets::filter_logical(src, dst, image.rows, image.cols, image.pages, call.taps,
                                 call.threshold);
 }
 

@@ -138,60 +138,66 @@ const char* kernel_name(kernel k) {
     return "unknown";
 }
 
-void filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
-                   const tap_list& taps, std::int64_t threshold, kernel k) {
+void filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols, std::size_t pages,
+    const tap_list& taps, std::int64_t threshold, kernel k) {
     switch (chosen_kernel(k)) {
         case kernel::avx2:
-            if constexpr (have_avx2) return avx2_filter_double(src, dst, rows, cols, taps, threshold);
+            if constexpr (have_avx2) return avx2_filter_double(src, dst, rows, cols, pages, taps, threshold);
             break;
         case kernel::avx512:
             if constexpr (have_avx512)
-                return avx512_filter_double(src, dst, rows, cols, taps, threshold);
+                return avx512_filter_double(src, dst, rows, cols, pages, taps, threshold);
             break;
         case kernel::neon:
-            if constexpr (have_neon) return neon_filter_double(src, dst, rows, cols, taps, threshold);
+            if constexpr (have_neon) return neon_filter_double(src, dst, rows, cols, pages, taps, threshold);
             break;
         default: break;
     }
-    reference_double(src, dst, rows, cols, 0, cols, taps, threshold);
+    for (std::size_t p = 0; p < pages; ++p)
+        reference_double(src + p * rows * cols, dst + p * rows * cols, rows, cols, 0, cols, taps,
+                       threshold);
 }
 
-void filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
-                   const tap_list& taps, std::int64_t threshold, kernel k) {
+void filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols, std::size_t pages,
+    const tap_list& taps, std::int64_t threshold, kernel k) {
     switch (chosen_kernel(k)) {
         case kernel::avx2:
-            if constexpr (have_avx2) return avx2_filter_single(src, dst, rows, cols, taps, threshold);
+            if constexpr (have_avx2) return avx2_filter_single(src, dst, rows, cols, pages, taps, threshold);
             break;
         case kernel::avx512:
             if constexpr (have_avx512)
-                return avx512_filter_single(src, dst, rows, cols, taps, threshold);
+                return avx512_filter_single(src, dst, rows, cols, pages, taps, threshold);
             break;
         case kernel::neon:
-            if constexpr (have_neon) return neon_filter_single(src, dst, rows, cols, taps, threshold);
+            if constexpr (have_neon) return neon_filter_single(src, dst, rows, cols, pages, taps, threshold);
             break;
         default: break;
     }
-    reference_single(src, dst, rows, cols, 0, cols, taps, threshold);
+    for (std::size_t p = 0; p < pages; ++p)
+        reference_single(src + p * rows * cols, dst + p * rows * cols, rows, cols, 0, cols, taps,
+                       threshold);
 }
 
-void filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols,
-                    const tap_list& taps, std::int64_t threshold, kernel k) {
+void filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols, std::size_t pages,
+    const tap_list& taps, std::int64_t threshold, kernel k) {
     switch (chosen_kernel(k)) {
         case kernel::avx2:
             if constexpr (have_avx2)
-                return avx2_filter_logical(src, dst, rows, cols, taps, threshold);
+                return avx2_filter_logical(src, dst, rows, cols, pages, taps, threshold);
             break;
         case kernel::avx512:
             if constexpr (have_avx512)
-                return avx512_filter_logical(src, dst, rows, cols, taps, threshold);
+                return avx512_filter_logical(src, dst, rows, cols, pages, taps, threshold);
             break;
         case kernel::neon:
             if constexpr (have_neon)
-                return neon_filter_logical(src, dst, rows, cols, taps, threshold);
+                return neon_filter_logical(src, dst, rows, cols, pages, taps, threshold);
             break;
         default: break;
     }
-    reference_logical(src, dst, rows, cols, 0, cols, taps, threshold);
+    for (std::size_t p = 0; p < pages; ++p)
+        reference_logical(src + p * rows * cols, dst + p * rows * cols, rows, cols, 0, cols, taps,
+                       threshold);
 }
 
 }  // namespace varnets

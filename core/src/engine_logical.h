@@ -27,6 +27,7 @@
 
 #include "networks.h"
 #include "plan.h"
+#include "reference.h"
 
 namespace varnets::engine {
 
@@ -37,8 +38,12 @@ struct logical_engine {
     // Rows per strip: a multiple of the lanes; the last strip may be `lanes` longer.
     static constexpr std::size_t strip_rows = 4096;
     static_assert(strip_rows % lanes == 0);
-    // Outputs of at least this many bytes are streamed.
+    // Outputs of at least this many bytes (the whole array) are streamed.
     static constexpr std::size_t stream_bytes = std::size_t{16} << 20;
+    // Pages with fewer pixels take the reference path: it has no set-up cost
+    // (measured: the byte kernels pull ahead at 4x4).
+    static constexpr std::size_t small_page_pixels = 16;
+    static constexpr std::size_t line_bytes = 64;
 
     VARNETS_INLINE static bytes is_false(bytes v) { return Ops::equal(v, Ops::zero()); }
 
@@ -96,8 +101,9 @@ struct logical_engine {
         return Ops::load(out + r);
     }
 
-    // out[r0 .. r0+lanes-1] = block(r0) over the h rows; when streaming, the
-    // first block is cut short so that the others are aligned.
+    // out[r0 .. r0+lanes-1] = block(r0) over the h rows. When streaming,
+    // only whole cache lines get streaming stores, as in the numeric engine:
+    // a line written both ways is written to memory twice.
     template <class Block>
     VARNETS_INLINE static void each_byte_block(std::uint8_t* out, std::size_t h, bool stream,
                                                Block&& block) {
@@ -108,12 +114,17 @@ struct logical_engine {
             std::memcpy(out + at, buffer, count);
         };
         if (stream) {
-            const std::size_t head = -reinterpret_cast<std::uintptr_t>(out) & (Ops::stream_align - 1);
-            if (head > 0) part(0, std::min(head, h));
-            for (r = head; r + lanes <= h; r += lanes) Ops::stream(out + r, block(r));
-        } else {
-            for (; r + lanes <= h; r += lanes) Ops::store(out + r, block(r));
+            const std::size_t head =
+                std::min(h, -reinterpret_cast<std::uintptr_t>(out) & (line_bytes - 1));
+            const std::size_t lines_end = head + (h - head) / line_bytes * line_bytes;
+            for (; r + lanes <= head; r += lanes) Ops::store(out + r, block(r));
+            if (r < head) {
+                part(r, head - r);
+                r = head;
+            }
+            for (; r + lanes <= lines_end; r += lanes) Ops::stream(out + r, block(r));
         }
+        for (; r + lanes <= h; r += lanes) Ops::store(out + r, block(r));
         if (r < h) part(r, h - r);
     }
 
@@ -124,9 +135,8 @@ struct logical_engine {
 
     template <logical_mode Mode>
     static void filter_bytes(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
-                             std::size_t cols, const logical_tables& t) {
+                             std::size_t cols, const logical_tables& t, bool stream) {
         alignas(64) std::uint8_t ring[3][strip_rows + 2 * lanes];
-        const bool stream = Ops::streams && rows * cols >= stream_bytes;
         const typename Ops::table by_count = Ops::load_table(t.by_count);
         const typename Ops::table taps_in[3] = {Ops::load_table(t.taps_in[0]),
                                                 Ops::load_table(t.taps_in[1]),
@@ -176,20 +186,49 @@ struct logical_engine {
                 }
             }
         }
-        if (stream) Ops::stream_fence();
     }
 
+    template <logical_mode Mode>
+    static void each_page(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
+                          std::size_t cols, std::size_t pages, const logical_tables& t) {
+        const std::size_t page = rows * cols;
+        const bool stream = Ops::streams && page * pages >= stream_bytes;
+        for (std::size_t p = 0; p < pages; ++p)
+            filter_bytes<Mode>(src + p * page, dst + p * page, rows, cols, t, stream);
+        if (stream) Ops::stream_fence();  // streamed stores are seen before the caller's
+    }
+
+    // All pages; the tables are made once per call.
     static void filter(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
-                       std::size_t cols, const tap_list& taps, std::int64_t threshold) {
+                       std::size_t cols, std::size_t pages, const tap_list& taps,
+                       std::int64_t threshold) {
+        const std::size_t page = rows * cols;
+        if (page == 1) {
+            // Every tap of a one-pixel page sees the pixel itself: the output
+            // depends only on whether it is false.
+            std::int64_t all_taps = 0;
+            for (int a = 0; a < taps.count; ++a) all_taps += taps.doubled_weight[a];
+            const std::uint8_t if_true = 0 < threshold, if_false = all_taps < threshold;
+            for (std::size_t k = 0; k < pages; ++k) dst[k] = src[k] != 0 ? if_true : if_false;
+            return;
+        }
+        if (page < small_page_pixels) {
+            for (std::size_t p = 0; p < pages; ++p)
+                reference_logical(src + p * page, dst + p * page, rows, cols, 0, cols, taps,
+                                  threshold);
+            return;
+        }
         const logical_tables tables = make_logical_tables(taps, threshold);
         switch (tables.mode) {
-            case logical_mode::constant: std::memset(dst, tables.constant, rows * cols); return;
+            case logical_mode::constant:
+                std::memset(dst, tables.constant, page * pages);
+                return;
             case logical_mode::count:
-                return filter_bytes<logical_mode::count>(src, dst, rows, cols, tables);
+                return each_page<logical_mode::count>(src, dst, rows, cols, pages, tables);
             case logical_mode::uniform:
-                return filter_bytes<logical_mode::uniform>(src, dst, rows, cols, tables);
+                return each_page<logical_mode::uniform>(src, dst, rows, cols, pages, tables);
             case logical_mode::general:
-                return filter_bytes<logical_mode::general>(src, dst, rows, cols, tables);
+                return each_page<logical_mode::general>(src, dst, rows, cols, pages, tables);
         }
     }
 };

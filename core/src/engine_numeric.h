@@ -64,8 +64,15 @@ inline int lowest_bit(std::uint64_t word) {
 constexpr std::size_t strip_rows = 512;  // a multiple of the lanes
 constexpr std::size_t lead = 16;         // index of row 0: aligned, row -1 before it; >= lanes
 
-// Outputs of at least this many bytes are streamed.
+// Outputs of at least this many bytes (the whole array) are streamed.
 constexpr std::size_t stream_bytes = std::size_t{16} << 20;
+
+// Pages with fewer pixels take the reference path: it has no set-up cost
+// (measured: at 2x2 the vector kernels are already ahead).
+constexpr std::size_t small_page_pixels = 4;
+
+// Bytes per cache line: the unit in which streamed stores reach memory.
+constexpr std::size_t line_bytes = 64;
 
 inline std::size_t round_up16(std::size_t n) { return (n + 15) & ~std::size_t{15}; }
 
@@ -255,19 +262,30 @@ struct numeric_engine {
         for (std::size_t i = 0; i < count; ++i) out[i] = static_cast<Pixel>(lanes[i]);
     }
 
-    // out[r0 .. r0+L-1] = block(r0) for blocks covering the h rows. When
-    // streaming, the first block is cut short so that the others are aligned.
+    // out[r0 .. r0+L-1] = block(r0) for blocks covering the h rows.
+    //
+    // When streaming, only whole cache lines get streaming stores: the
+    // partial lines at either end of the column segment get ordinary ones.
+    // A line that received both kinds (the end of one segment and the start
+    // of the next share a line unless the column height is a multiple of
+    // the line) would be written to memory twice, the second write waiting
+    // for the first: about one memory round trip per line.
     template <class Pixel, class Block>
     VARNETS_INLINE static void each_block(Pixel* out, std::size_t h, bool stream, Block&& block) {
         std::size_t r = 0;
         if (stream) {
-            const std::size_t head =
-                (-reinterpret_cast<std::uintptr_t>(out) & (Ops::stream_align - 1)) / sizeof(Pixel);
-            if (head > 0) store_part(out, block(0), std::min(head, h));
-            for (r = head; r + L <= h; r += L) Ops::stream_pixels(out + r, block(r));
-        } else {
-            for (; r + L <= h; r += L) Ops::store_pixels(out + r, block(r));
+            constexpr std::size_t per_line = line_bytes / sizeof(Pixel);
+            const std::size_t head = std::min(
+                h, (-reinterpret_cast<std::uintptr_t>(out) & (line_bytes - 1)) / sizeof(Pixel));
+            const std::size_t lines_end = head + (h - head) / per_line * per_line;
+            for (; r + L <= head; r += L) Ops::store_pixels(out + r, block(r));
+            if (r < head) {
+                store_part(out + r, block(r), head - r);
+                r = head;
+            }
+            for (; r + L <= lines_end; r += L) Ops::stream_pixels(out + r, block(r));
         }
+        for (; r + L <= h; r += L) Ops::store_pixels(out + r, block(r));
         if (r < h) store_part(out + r, block(r), h - r);
     }
 
@@ -320,8 +338,6 @@ struct numeric_engine {
     template <class Pixel, class Kernel>
     static void sweep(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
                       Kernel& kernel) {
-        kernel.stream = Ops::streams && rows * cols * sizeof(Pixel) >= stream_bytes &&
-                        reinterpret_cast<std::uintptr_t>(dst) % sizeof(Pixel) == 0;
         float_column ring[3];
         for (std::size_t s0 = 0; s0 < rows; s0 += strip_rows) {
             const std::size_t h = std::min(strip_rows, rows - s0);
@@ -347,7 +363,6 @@ struct numeric_engine {
                     right = centre;
             }
         }
-        if (kernel.stream) Ops::stream_fence();  // streamed stores are seen before the caller's
     }
 
     // Tap pointers of one output column: tap a of the block at r0 is at ptr[a] + r0.
@@ -573,53 +588,74 @@ struct numeric_engine {
         }
     };
 
+    // Every page with one kernel object, so the per-call set-up is done once.
     template <class Kernel, class Pixel>
     static void run(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
-                    const plan& p) {
+                    std::size_t pages, const plan& p, bool stream) {
         Kernel kernel;
         kernel.p = p;
-        sweep(src, dst, rows, cols, kernel);
+        kernel.stream = stream;
+        for (std::size_t page = 0; page < pages; ++page)
+            sweep(src + page * rows * cols, dst + page * rows * cols, rows, cols, kernel);
+        if (stream) Ops::stream_fence();  // streamed stores are seen before the caller's
     }
 
     template <class Pixel>
     static void reference(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
-                          const tap_list& taps, std::int64_t threshold) {
-        if constexpr (sizeof(Pixel) == 8)
-            reference_double(src, dst, rows, cols, 0, cols, taps, threshold);
-        else
-            reference_single(src, dst, rows, cols, 0, cols, taps, threshold);
+                          std::size_t pages, const tap_list& taps, std::int64_t threshold) {
+        for (std::size_t page = 0; page < pages; ++page) {
+            const std::size_t at = page * rows * cols;
+            if constexpr (sizeof(Pixel) == 8)
+                reference_double(src + at, dst + at, rows, cols, 0, cols, taps, threshold);
+            else
+                reference_single(src + at, dst + at, rows, cols, 0, cols, taps, threshold);
+        }
     }
 
-    // One page, by the path the plan chose.
+    // All pages, by the path the plan chose.
     template <class Pixel>
     static void filter(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
-                       const tap_list& taps, std::int64_t threshold) {
+                       std::size_t pages, const tap_list& taps, std::int64_t threshold) {
         const plan p = make_plan(taps, threshold);
         // A host running with denormals flushed would see min and max hand
         // back zeros where the reference moves the denormal itself.
-        if (p.path == numeric_path::reference || Ops::flushes_denormals())
-            return reference(src, dst, rows, cols, taps, threshold);
+        if (p.path == numeric_path::reference || Ops::flushes_denormals() ||
+            rows * cols < small_page_pixels) {
+            if (rows * cols == 1 && p.path != numeric_path::zeros) {
+                // Every tap of a one-pixel page sees the pixel itself.
+                for (std::size_t k = 0; k < pages; ++k)
+                    dst[k] = static_cast<Pixel>(static_cast<float>(src[k]));
+                return;
+            }
+            return reference(src, dst, rows, cols, pages, taps, threshold);
+        }
+        const std::size_t bytes = rows * cols * pages * sizeof(Pixel);
+        const bool stream = Ops::streams && bytes >= stream_bytes &&
+                            reinterpret_cast<std::uintptr_t>(dst) % sizeof(Pixel) == 0;
         switch (p.path) {
-            case numeric_path::zeros: std::fill(dst, dst + rows * cols, Pixel(0)); return;
+            case numeric_path::zeros: std::fill(dst, dst + rows * cols * pages, Pixel(0)); return;
             case numeric_path::full_uniform:
                 return with_constant<0, 8>(p.variant, [&](auto k) {
-                    run<full_uniform_kernel<decltype(k)::value>>(src, dst, rows, cols, p);
+                    run<full_uniform_kernel<decltype(k)::value>>(src, dst, rows, cols, pages, p,
+                                                                 stream);
                 });
             case numeric_path::uniform:
                 return with_constant<1, 8>(p.variant, [&](auto n) {
-                    run<uniform_kernel<decltype(n)::value>>(src, dst, rows, cols, p);
+                    run<uniform_kernel<decltype(n)::value>>(src, dst, rows, cols, pages, p, stream);
                 });
             case numeric_path::full_candidates:
                 return with_constant<0, 3>(p.variant, [&](auto t) {
-                    run<full_candidates_kernel<decltype(t)::value>>(src, dst, rows, cols, p);
+                    run<full_candidates_kernel<decltype(t)::value>>(src, dst, rows, cols, pages, p,
+                                                                    stream);
                 });
             case numeric_path::weighted:
                 return with_constant<1, 9>(p.variant, [&](auto n) {
-                    run<weighted_kernel<decltype(n)::value>>(src, dst, rows, cols, p);
+                    run<weighted_kernel<decltype(n)::value>>(src, dst, rows, cols, pages, p,
+                                                             stream);
                 });
             case numeric_path::stable:
                 return with_constant<1, 9>(p.variant, [&](auto n) {
-                    run<stable_kernel<decltype(n)::value>>(src, dst, rows, cols, p);
+                    run<stable_kernel<decltype(n)::value>>(src, dst, rows, cols, pages, p, stream);
                 });
             case numeric_path::reference: break;
         }

@@ -14,18 +14,18 @@
 namespace varnets {
 
 void avx2_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
-                        const tap_list& taps, std::int64_t threshold);
+    std::size_t pages, const tap_list& taps, std::int64_t threshold);
 void avx2_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
-                        const tap_list& taps, std::int64_t threshold);
-void avx2_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
-                         std::size_t cols, const tap_list& taps, std::int64_t threshold);
+    std::size_t pages, const tap_list& taps, std::int64_t threshold);
+void avx2_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols,
+    std::size_t pages, const tap_list& taps, std::int64_t threshold);
 
 void avx512_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
-                          const tap_list& taps, std::int64_t threshold);
+    std::size_t pages, const tap_list& taps, std::int64_t threshold);
 void avx512_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
-                          const tap_list& taps, std::int64_t threshold);
-void avx512_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
-                           std::size_t cols, const tap_list& taps, std::int64_t threshold);
+    std::size_t pages, const tap_list& taps, std::int64_t threshold);
+void avx512_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols,
+    std::size_t pages, const tap_list& taps, std::int64_t threshold);
 
 #if defined(__aarch64__) || defined(_M_ARM64)
 constexpr bool have_neon = true;
@@ -34,11 +34,11 @@ constexpr bool have_neon = false;
 #endif
 
 void neon_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
-                        const tap_list& taps, std::int64_t threshold);
+    std::size_t pages, const tap_list& taps, std::int64_t threshold);
 void neon_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
-                        const tap_list& taps, std::int64_t threshold);
-void neon_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
-                         std::size_t cols, const tap_list& taps, std::int64_t threshold);
+    std::size_t pages, const tap_list& taps, std::int64_t threshold);
+void neon_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols,
+    std::size_t pages, const tap_list& taps, std::int64_t threshold);
 
 }  // namespace varnets
 

@@ -160,18 +160,18 @@ struct avx2_bytes {
 }  // namespace
 
 void avx2_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
-                        const tap_list& taps, std::int64_t threshold) {
-    engine::numeric_engine<avx2_ops>::filter(src, dst, rows, cols, taps, threshold);
+    std::size_t pages, const tap_list& taps, std::int64_t threshold) {
+    engine::numeric_engine<avx2_ops>::filter(src, dst, rows, cols, pages, taps, threshold);
 }
 
 void avx2_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
-                        const tap_list& taps, std::int64_t threshold) {
-    engine::numeric_engine<avx2_ops>::filter(src, dst, rows, cols, taps, threshold);
+    std::size_t pages, const tap_list& taps, std::int64_t threshold) {
+    engine::numeric_engine<avx2_ops>::filter(src, dst, rows, cols, pages, taps, threshold);
 }
 
-void avx2_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
-                         std::size_t cols, const tap_list& taps, std::int64_t threshold) {
-    engine::logical_engine<avx2_bytes>::filter(src, dst, rows, cols, taps, threshold);
+void avx2_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols,
+    std::size_t pages, const tap_list& taps, std::int64_t threshold) {
+    engine::logical_engine<avx2_bytes>::filter(src, dst, rows, cols, pages, taps, threshold);
 }
 
 }  // namespace varnets

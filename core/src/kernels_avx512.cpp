@@ -144,18 +144,18 @@ struct avx512_bytes {
 }  // namespace
 
 void avx512_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
-                          const tap_list& taps, std::int64_t threshold) {
-    engine::numeric_engine<avx512_ops>::filter(src, dst, rows, cols, taps, threshold);
+    std::size_t pages, const tap_list& taps, std::int64_t threshold) {
+    engine::numeric_engine<avx512_ops>::filter(src, dst, rows, cols, pages, taps, threshold);
 }
 
 void avx512_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
-                          const tap_list& taps, std::int64_t threshold) {
-    engine::numeric_engine<avx512_ops>::filter(src, dst, rows, cols, taps, threshold);
+    std::size_t pages, const tap_list& taps, std::int64_t threshold) {
+    engine::numeric_engine<avx512_ops>::filter(src, dst, rows, cols, pages, taps, threshold);
 }
 
-void avx512_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
-                           std::size_t cols, const tap_list& taps, std::int64_t threshold) {
-    engine::logical_engine<avx512_bytes>::filter(src, dst, rows, cols, taps, threshold);
+void avx512_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols,
+    std::size_t pages, const tap_list& taps, std::int64_t threshold) {
+    engine::logical_engine<avx512_bytes>::filter(src, dst, rows, cols, pages, taps, threshold);
 }
 
 }  // namespace varnets

@@ -319,6 +319,54 @@ TEST_P(vector_kernel, random_weights_and_orders_match_the_reference) {
     }
 }
 
+// Stacks of pages in one call: tiny pages (closed forms, the reference
+// path), pages whose columns straddle cache lines, and a stack large enough
+// to be streamed as a whole, written one element past an aligned address as
+// a host's arrays may be.
+TEST_P(vector_kernel, stacks_of_pages_match_page_by_page) {
+    random_cases::engine rng(26);
+    struct stack {
+        size_t rows, cols, pages;
+    };
+    for (const stack& st : {stack{1, 1, 300}, stack{2, 2, 50}, stack{3, 1, 40}, stack{1, 5, 30},
+                            stack{4, 4, 20}, stack{33, 17, 9}, stack{101, 103, 260}}) {
+        const size_t page = st.rows * st.cols, count = page * st.pages;
+        const auto values = test_image(rng, count, static_cast<int>(rng() % 4));
+        for (const auto& m : {masks[0], masks[6], masks[9], masks[12]}) {
+            const auto taps = varnets::make_tap_list(m.w.data());
+            const auto threshold = varnets::make_threshold(taps, 1);
+            const std::vector<double> in(values.begin(), values.end());
+            std::vector<double> got(count + 1), expected(count);
+            varnets::filter_double(in.data(), got.data() + 1, st.rows, st.cols, st.pages, taps,
+                                   threshold, GetParam());
+            std::vector<std::uint8_t> bytes(count), got_bytes(count + 1), expected_bytes(count);
+            for (size_t k = 0; k < count; ++k) bytes[k] = values[k] != 0 && k % 3 != 0;
+            varnets::filter_logical(bytes.data(), got_bytes.data() + 1, st.rows, st.cols,
+                                    st.pages, taps, threshold, GetParam());
+            for (size_t p = 0; p < st.pages; ++p) {
+                varnets::filter_double(in.data() + p * page, expected.data() + p * page, st.rows,
+                                       st.cols, taps, threshold, kernel::scalar);
+                varnets::filter_logical(bytes.data() + p * page, expected_bytes.data() + p * page,
+                                        st.rows, st.cols, taps, threshold, kernel::scalar);
+            }
+            ASSERT_TRUE(same_image(got.data() + 1, expected.data(), st.rows, st.cols, st.pages))
+                << "double, weights " << m.name;
+            ASSERT_TRUE(same_image(got_bytes.data() + 1, expected_bytes.data(), st.rows, st.cols,
+                                   st.pages))
+                << "logical, weights " << m.name;
+        }
+    }
+    // 16.8 MB of bytes: the logical kernels stream this one.
+    const size_t rows = 1021, cols = 1031, pages = 16, count = rows * cols * pages;
+    std::vector<std::uint8_t> bytes(count), got(count + 1), expected(count);
+    for (auto& b : bytes) b = rng() % 3 == 0;
+    const auto taps = varnets::make_tap_list(masks[0].w.data());
+    varnets::filter_logical(bytes.data(), got.data() + 1, rows, cols, pages, taps, 0, GetParam());
+    varnets::filter_logical(bytes.data(), expected.data(), rows, cols, pages, taps, 0,
+                            kernel::scalar);
+    ASSERT_TRUE(same_image(got.data() + 1, expected.data(), rows, cols, pages));
+}
+
 TEST_P(vector_kernel, logical_images_match_the_reference) {
     random_cases::engine rng(24);
     // Heights around the 4096-row strips and every remainder of 16 and 32 lanes.

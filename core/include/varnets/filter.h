@@ -57,15 +57,38 @@ kernel chosen_kernel(kernel k = kernel::automatic);
 // "automatic", "scalar", "avx2", "avx512", "neon".
 const char* kernel_name(kernel k);
 
-// One M x N page each. rows >= 1 and cols >= 1; src and dst do not overlap.
-// Double pixels are rounded to single precision when they enter the window.
+// `pages` M x N pages one after the other (an M x N x P array), each filtered
+// on its own. rows >= 1 and cols >= 1; src and dst do not overlap. The plan
+// for the weights is made once per call, and whether to stream the output
+// past the caches is decided on the whole array. Double pixels are rounded
+// to single precision when they enter the window.
 void filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
-                   const tap_list& taps, std::int64_t threshold, kernel k = kernel::automatic);
+                   std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                   kernel k = kernel::automatic);
 void filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
-                   const tap_list& taps, std::int64_t threshold, kernel k = kernel::automatic);
+                   std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                   kernel k = kernel::automatic);
 // Bytes: 0 is false, anything else true. Writes 0 or 1.
 void filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols,
-                    const tap_list& taps, std::int64_t threshold, kernel k = kernel::automatic);
+                    std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                    kernel k = kernel::automatic);
+
+// One page.
+inline void filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
+                          const tap_list& taps, std::int64_t threshold,
+                          kernel k = kernel::automatic) {
+    filter_double(src, dst, rows, cols, 1, taps, threshold, k);
+}
+inline void filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
+                          const tap_list& taps, std::int64_t threshold,
+                          kernel k = kernel::automatic) {
+    filter_single(src, dst, rows, cols, 1, taps, threshold, k);
+}
+inline void filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
+                           std::size_t cols, const tap_list& taps, std::int64_t threshold,
+                           kernel k = kernel::automatic) {
+    filter_logical(src, dst, rows, cols, 1, taps, threshold, k);
+}
 
 }  // namespace varnets
 

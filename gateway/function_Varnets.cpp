@@ -213,12 +213,32 @@ mxArray* checked(mxArray* created) {
 
 std::size_t page_size(const image_arg& image) { return image.rows * image.cols; }
 
+// The output array. Octave (whose mex.h defines HAVE_OCTAVE) can leave it
+// unfilled: the filter writes every element. The MATLAB builds keep the
+// creation functions of the 32-bit-compatible API they link against.
+mxArray* create_output(const image_arg& image, mxClassID class_id) {
+#if defined(HAVE_OCTAVE)
+    return checked(mxCreateUninitNumericArray(image.ndims, image.dims, class_id, mxREAL));
+#else
+    const bool matrix = image.ndims == 2;
+    switch (class_id) {
+        case mxDOUBLE_CLASS:
+            return checked(matrix ? mxCreateDoubleMatrix(image.dims[0], image.dims[1], mxREAL)
+                                  : mxCreateNumericArray(image.ndims, image.dims, class_id, mxREAL));
+        case mxLOGICAL_CLASS:
+            return checked(matrix ? mxCreateLogicalMatrix(image.dims[0], image.dims[1])
+                                  : mxCreateLogicalArray(image.ndims, image.dims));
+        default: return checked(mxCreateNumericArray(image.ndims, image.dims, class_id, mxREAL));
+    }
+#endif
+}
+
 // Numeric images: double in, double out; single in, single out.
 void pellum_double(mxArray* plhs[], const filter_call& call) {
     const image_arg& image = call.image;
     const std::size_t page = page_size(image);
     if (image.kind == pixels::float32) {
-        plhs[0] = checked(mxCreateNumericArray(image.ndims, image.dims, mxSINGLE_CLASS, mxREAL));
+        plhs[0] = create_output(image, mxSINGLE_CLASS);
         const float* src = static_cast<const float*>(image.data);
         float* dst = static_cast<float*>(mxGetData(plhs[0]));
         if (page != 0)
@@ -226,9 +246,7 @@ void pellum_double(mxArray* plhs[], const filter_call& call) {
                                    call.threshold);
         return;
     }
-    plhs[0] = checked(image.ndims == 2
-                          ? mxCreateDoubleMatrix(image.dims[0], image.dims[1], mxREAL)
-                          : mxCreateNumericArray(image.ndims, image.dims, mxDOUBLE_CLASS, mxREAL));
+    plhs[0] = create_output(image, mxDOUBLE_CLASS);
     const double* src = static_cast<const double*>(image.data);
     double* dst = mxGetPr(plhs[0]);
     if (page != 0)
@@ -240,8 +258,7 @@ void pellum_double(mxArray* plhs[], const filter_call& call) {
 void pellum_logical(mxArray* plhs[], const filter_call& call) {
     const image_arg& image = call.image;
     const std::size_t page = page_size(image);
-    plhs[0] = checked(image.ndims == 2 ? mxCreateLogicalMatrix(image.dims[0], image.dims[1])
-                                       : mxCreateLogicalArray(image.ndims, image.dims));
+    plhs[0] = create_output(image, mxLOGICAL_CLASS);
     const auto* src = static_cast<const std::uint8_t*>(image.data);
     auto* dst = reinterpret_cast<std::uint8_t*>(mxGetLogicals(plhs[0]));
     if (page != 0)

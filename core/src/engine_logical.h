@@ -9,7 +9,7 @@
 //
 // `Ops` supplies, for `lanes` bytes:
 //   load(const uint8_t*), store(uint8_t*, bytes)        unaligned
-//   streams, stream_align, stream(uint8_t*, bytes), stream_fence()
+//   streams, stream(uint8_t*, bytes), stream_fence()  whole 64-byte lines
 //   splat(uint8), zero(), sub, bit_and, bit_or, and_not(a, b) = ~a & b
 //   equal(a, b)                                        0xFF where equal
 //   times8(v)                                          v * 8, for v < 32

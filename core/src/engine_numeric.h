@@ -24,7 +24,7 @@
 // lanes:
 //   load(const float*), store(float*, value)         unaligned
 //   load_pixels(const P*), store_pixels(P*, value)   P double or float, converted
-//   streams, stream_align, stream_pixels(P*, value), stream_fence()
+//   streams, stream_pixels(P*, value), stream_fence()   whole 64-byte lines
 //                                                    cache-bypassing stores
 //   nan_bits(value)                                  bit i: lane i is NaN
 //   none(), unordered(a, b), either(m, n), any(m)

@@ -80,7 +80,6 @@ struct avx2_ops {
     // Stores that bypass the caches, for outputs too large to stay in them:
     // no read of the old contents, no eviction of the input.
     static constexpr bool streams = true;
-    static constexpr std::size_t stream_align = 32;
     static void stream_pixels(float* p, value v) { _mm256_stream_ps(p, v); }
     static void stream_pixels(double* p, value v) {
         _mm256_stream_pd(p, _mm256_cvtps_pd(_mm256_castps256_ps128(v)));
@@ -108,7 +107,6 @@ struct avx2_bytes {
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
     }
     static constexpr bool streams = true;
-    static constexpr std::size_t stream_align = 32;
     static void stream(std::uint8_t* p, bytes v) {
         _mm256_stream_si256(reinterpret_cast<__m256i*>(p), v);
     }

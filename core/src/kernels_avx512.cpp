@@ -72,7 +72,6 @@ struct avx512_ops {
         _mm512_storeu_pd(p + 8, _mm512_cvtps_pd(_mm512_extractf32x8_ps(v, 1)));
     }
     static constexpr bool streams = true;
-    static constexpr std::size_t stream_align = 64;
     static void stream_pixels(float* p, value v) { _mm512_stream_ps(p, v); }
     static void stream_pixels(double* p, value v) {
         _mm512_stream_pd(p, _mm512_cvtps_pd(_mm512_castps512_ps256(v)));
@@ -96,7 +95,6 @@ struct avx512_bytes {
     static bytes load(const std::uint8_t* p) { return _mm512_loadu_si512(p); }
     static void store(std::uint8_t* p, bytes v) { _mm512_storeu_si512(p, v); }
     static constexpr bool streams = true;
-    static constexpr std::size_t stream_align = 64;
     static void stream(std::uint8_t* p, bytes v) { _mm512_stream_si512(reinterpret_cast<__m512i*>(p), v); }
     static void stream_fence() { _mm_sfence(); }
     static void prefetch(const void* p) { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0); }

@@ -96,7 +96,6 @@ struct neon_ops {
     }
     // No cache-bypassing stores here: the engine never streams.
     static constexpr bool streams = false;
-    static constexpr std::size_t stream_align = 16;
     static void stream_pixels(float* p, value v) { store_pixels(p, v); }
     static void stream_pixels(double* p, value v) { store_pixels(p, v); }
     static void stream_fence() {}
@@ -130,7 +129,6 @@ struct neon_bytes {
     static bytes load(const std::uint8_t* p) { return vld1q_u8(p); }
     static void store(std::uint8_t* p, bytes v) { vst1q_u8(p, v); }
     static constexpr bool streams = false;
-    static constexpr std::size_t stream_align = 16;
     static void stream(std::uint8_t* p, bytes v) { vst1q_u8(p, v); }
     static void stream_fence() {}
     static void prefetch(const void* p) { neon_ops::prefetch(p); }

@@ -58,6 +58,13 @@ isas = {'_avx2', {'-mavx2', '-mfma', '-mbmi', '-mbmi2', '-mpopcnt'}, {'/arch:AVX
         '_avx512', {'-mavx512f', '-mavx512bw', '-mavx512dq', '-mavx512vl', '-mavx2', ...
                         '-mfma', '-mbmi', '-mbmi2', '-mpopcnt'}, {'/arch:AVX512'}, ...
         'VARNETS_HAVE_AVX512=1', 'AVX-512 on CPUs with AVX-512 F, BW, DQ and VL'};
+if ispc && ~msvc
+  % MinGW: GCC assumes 32- and 64-byte aligned stack slots for vector
+  % spills, which 64-bit Windows does not give (GCC bug 54412).
+  for i = 1:size(isas, 1)
+    isas{i, 2}{end + 1} = '-Wa,-muse-unaligned-vector-move';
+  end
+end
 if msvc
   base = [{'/std:c++17', '/fp:precise'}, flags];
 else

@@ -29,7 +29,9 @@
 #include "plan.h"
 #include "reference.h"
 
+// Internal linkage, as in engine_numeric.h: one copy per kernel file.
 namespace varnets::engine {
+namespace {
 
 template <class Ops>
 struct logical_engine {
@@ -233,6 +235,7 @@ struct logical_engine {
     }
 };
 
+}  // namespace
 }  // namespace varnets::engine
 
 #endif

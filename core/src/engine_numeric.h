@@ -49,7 +49,11 @@
 #include <intrin.h>
 #endif
 
+// Everything here has internal linkage: each kernel file compiles its own
+// copy with its own instruction set, and the linker must not pick one
+// file's copy for another.
 namespace varnets::engine {
+namespace {
 
 inline int lowest_bit(std::uint64_t word) {
 #if defined(_MSC_VER) && !defined(__clang__)
@@ -632,36 +636,47 @@ struct numeric_engine {
         const std::size_t bytes = rows * cols * pages * sizeof(Pixel);
         const bool stream = Ops::streams && bytes >= stream_bytes &&
                             reinterpret_cast<std::uintptr_t>(dst) % sizeof(Pixel) == 0;
+        bool ran = false;
         switch (p.path) {
-            case numeric_path::zeros: std::fill(dst, dst + rows * cols * pages, Pixel(0)); return;
+            case numeric_path::zeros:
+                std::fill(dst, dst + rows * cols * pages, Pixel(0));
+                ran = true;
+                break;
             case numeric_path::full_uniform:
-                return with_constant<0, 8>(p.variant, [&](auto k) {
+                ran = with_constant<0, 8>(p.variant, [&](auto k) {
                     run<full_uniform_kernel<decltype(k)::value>>(src, dst, rows, cols, pages, p,
                                                                  stream);
                 });
+                break;
             case numeric_path::uniform:
-                return with_constant<1, 8>(p.variant, [&](auto n) {
+                ran = with_constant<1, 8>(p.variant, [&](auto n) {
                     run<uniform_kernel<decltype(n)::value>>(src, dst, rows, cols, pages, p, stream);
                 });
+                break;
             case numeric_path::full_candidates:
-                return with_constant<0, 3>(p.variant, [&](auto t) {
+                ran = with_constant<0, 3>(p.variant, [&](auto t) {
                     run<full_candidates_kernel<decltype(t)::value>>(src, dst, rows, cols, pages, p,
                                                                     stream);
                 });
+                break;
             case numeric_path::weighted:
-                return with_constant<1, 9>(p.variant, [&](auto n) {
+                ran = with_constant<1, 9>(p.variant, [&](auto n) {
                     run<weighted_kernel<decltype(n)::value>>(src, dst, rows, cols, pages, p,
                                                              stream);
                 });
+                break;
             case numeric_path::stable:
-                return with_constant<1, 9>(p.variant, [&](auto n) {
+                ran = with_constant<1, 9>(p.variant, [&](auto n) {
                     run<stable_kernel<decltype(n)::value>>(src, dst, rows, cols, pages, p, stream);
                 });
+                break;
             case numeric_path::reference: break;
         }
+        if (!ran) reference(src, dst, rows, cols, pages, taps, threshold);
     }
 };
 
+}  // namespace
 }  // namespace varnets::engine
 
 #endif

@@ -6,9 +6,10 @@
 namespace varnets {
 
 plan make_plan(const tap_list& taps, std::int64_t threshold) {
-    plan p;
+    plan p{};
     p.n = taps.count;
     if (p.n == 0) return p;  // numeric_path::zeros
+    p.uniform = p.positive = true;
     std::int64_t magnitude = 0;
     for (int a = 0; a < p.n; ++a) {
         p.row[a] = taps.slot[a] % 3 - 1;
@@ -75,7 +76,7 @@ plan make_plan(const tap_list& taps, std::int64_t threshold) {
 }
 
 logical_tables make_logical_tables(const tap_list& taps, std::int64_t threshold) {
-    logical_tables t;
+    logical_tables t{};  // logical_mode::constant
     if (taps.count == 0) {
         t.constant = 0 < threshold ? 1 : 0;
         return t;

@@ -27,20 +27,26 @@ enum class numeric_path {
     stable,           // some negative weights; variant: the tap count 1..9
 };
 
+// The plan and the tables are trivial types (no member initialisers): the
+// kernel files, compiled with instruction-set flags, then emit no inline
+// constructor of theirs that the linker might pick for the portable files.
+// make_plan and make_logical_tables value-initialise them (all zero).
 struct plan {
-    int n = 0;
-    int row[window_size] = {};  // row offset of each tap, -1..1
-    int col[window_size] = {};  // window column of each tap, 0..2
-    bool uniform = true;        // every tap has the same weight
-    bool positive = true;       // every weight is above zero
-    bool lane_weights = true;   // weights and sums fit in 32-bit lanes
-    int rank = 0;               // uniform: the sorted index that is selected
-    int first = 0, last = 0;    // positive: bounds on the selected sorted index
-    std::int32_t weight[window_size] = {};
-    std::int32_t threshold_minus_1 = 0;
-    numeric_path path = numeric_path::zeros;
-    int variant = 0;
+    int n;
+    int row[window_size];  // row offset of each tap, -1..1
+    int col[window_size];  // window column of each tap, 0..2
+    bool uniform;          // every tap has the same weight
+    bool positive;         // every weight is above zero
+    bool lane_weights;     // weights and sums fit in 32-bit lanes
+    int rank;              // uniform: the sorted index that is selected
+    int first, last;       // positive: bounds on the selected sorted index
+    std::int32_t weight[window_size];
+    std::int32_t threshold_minus_1;
+    numeric_path path;
+    int variant;
 };
+
+static_assert(std::is_trivially_default_constructible_v<plan>);
 
 plan make_plan(const tap_list& taps, std::int64_t threshold);
 
@@ -54,30 +60,33 @@ enum class logical_mode {
 };
 
 struct logical_tables {
-    logical_mode mode = logical_mode::constant;
-    std::uint8_t constant = 0;
+    logical_mode mode;
+    std::uint8_t constant;
     // Output for each count of false taps 0..9.
-    alignas(16) std::uint8_t by_count[16] = {};
+    alignas(16) std::uint8_t by_count[16];
     // Equal weights on fewer taps: false taps among a column's pattern.
-    alignas(16) std::uint8_t taps_in[3][16] = {};
+    alignas(16) std::uint8_t taps_in[3][16];
     // Any weights: bit p of by_pattern[left | centre << 3] is the output
     // for right-column pattern p.
-    alignas(16) std::uint8_t by_pattern[64] = {};
+    alignas(16) std::uint8_t by_pattern[64];
 };
+
+static_assert(std::is_trivially_default_constructible_v<logical_tables>);
 
 logical_tables make_logical_tables(const tap_list& taps, std::int64_t threshold);
 
 template <int Min, class F, int... I>
-void with_constant(int v, F& f, std::integer_sequence<int, I...>) {
-    (void)((v == Min + I ? (f(std::integral_constant<int, Min + I>{}), true) : false) || ...);
+bool with_constant(int v, F& f, std::integer_sequence<int, I...>) {
+    return ((v == Min + I ? (f(std::integral_constant<int, Min + I>{}), true) : false) || ...);
 }
 
 // Calls f(std::integral_constant<int, v>{}) for a run-time v in Min..Max, so
-// that one kernel template serves every value it is specialised on.
+// that one kernel template serves every value it is specialised on. False,
+// and nothing called, when v is outside Min..Max.
 template <int Min, int Max, class F>
-void with_constant(int v, F&& f) {
+bool with_constant(int v, F&& f) {
     static_assert(Min <= Max);
-    with_constant<Min>(v, f, std::make_integer_sequence<int, Max - Min + 1>{});
+    return with_constant<Min>(v, f, std::make_integer_sequence<int, Max - Min + 1>{});
 }
 
 }  // namespace varnets

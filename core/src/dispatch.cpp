@@ -140,6 +140,7 @@ const char* kernel_name(kernel k) {
 
 void filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols, std::size_t pages,
     const tap_list& taps, std::int64_t threshold, kernel k) {
+    if (pages == 0) return;  // an empty stack: there may be no buffers at all
     switch (chosen_kernel(k)) {
         case kernel::avx2:
             if constexpr (have_avx2) return avx2_filter_double(src, dst, rows, cols, pages, taps, threshold);
@@ -160,6 +161,7 @@ void filter_double(const double* src, double* dst, std::size_t rows, std::size_t
 
 void filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols, std::size_t pages,
     const tap_list& taps, std::int64_t threshold, kernel k) {
+    if (pages == 0) return;  // an empty stack: there may be no buffers at all
     switch (chosen_kernel(k)) {
         case kernel::avx2:
             if constexpr (have_avx2) return avx2_filter_single(src, dst, rows, cols, pages, taps, threshold);
@@ -180,6 +182,7 @@ void filter_single(const float* src, float* dst, std::size_t rows, std::size_t c
 
 void filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols, std::size_t pages,
     const tap_list& taps, std::int64_t threshold, kernel k) {
+    if (pages == 0) return;  // an empty stack: there may be no buffers at all
     switch (chosen_kernel(k)) {
         case kernel::avx2:
             if constexpr (have_avx2)

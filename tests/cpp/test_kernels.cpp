@@ -365,6 +365,10 @@ TEST_P(vector_kernel, stacks_of_pages_match_page_by_page) {
     varnets::filter_logical(bytes.data(), expected.data(), rows, cols, pages, taps, 0,
                             kernel::scalar);
     ASSERT_TRUE(same_image(got.data() + 1, expected.data(), rows, cols, pages));
+    // An empty stack (5x5x0) comes with no buffers at all.
+    const auto no_taps = varnets::make_tap_list(masks[12].w.data());
+    varnets::filter_double(nullptr, nullptr, 5, 5, 0, no_taps, 1, GetParam());
+    varnets::filter_logical(nullptr, nullptr, 5, 5, 0, no_taps, 1, GetParam());
 }
 
 TEST_P(vector_kernel, logical_images_match_the_reference) {

@@ -58,10 +58,11 @@ kernel chosen_kernel(kernel k = kernel::automatic);
 const char* kernel_name(kernel k);
 
 // `pages` M x N pages one after the other (an M x N x P array), each filtered
-// on its own. rows >= 1 and cols >= 1; src and dst do not overlap. The plan
-// for the weights is made once per call, and whether to stream the output
-// past the caches is decided on the whole array. Double pixels are rounded
-// to single precision when they enter the window.
+// on its own. rows >= 1 and cols >= 1; pages may be 0, and src and dst then
+// null; src and dst do not overlap. The plan for the weights is made once per
+// call, and whether to stream the output past the caches is decided on the
+// whole array. Double pixels are rounded to single precision when they
+// enter the window.
 void filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
                    std::size_t pages, const tap_list& taps, std::int64_t threshold,
                    kernel k = kernel::automatic);

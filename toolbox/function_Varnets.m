@@ -96,6 +96,14 @@ function varargout = function_Varnets(varargin)
 %       function_Varnets:notCompiled   this help file was found but not
 %                                      the compiled module beside it
 %
+%   Speed
+%     The module picks the fastest code this CPU runs (AVX-512, AVX2,
+%     NEON, or plain C++); every choice returns the same bits. To force
+%     one for the whole session, set the environment variable before the
+%     first call, e.g. setenv('VARNETS_KERNEL', 'scalar'); the names are
+%     scalar, avx2, avx512 and neon, and one this CPU cannot run is
+%     ignored.
+%
 %   See also medfilt2, ordfilt2.
 
 % This file holds the help text. The compiled module of the same name in

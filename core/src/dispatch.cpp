@@ -2,6 +2,10 @@
 // kernel lives in its own source file built with its own instruction-set
 // flags; CPU detection sits behind architecture checks, so this file compiles
 // for any target with no flags or defines.
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+
 #include "kernels.h"
 #include "reference.h"
 
@@ -116,13 +120,34 @@ bool kernel_available(kernel k) {
     return false;
 }
 
+kernel kernel_from_name(const char* name) {
+    if (name == nullptr) return kernel::automatic;
+    for (kernel k : {kernel::scalar, kernel::avx2, kernel::avx512, kernel::neon})
+        if (std::strcmp(name, kernel_name(k)) == 0) return k;
+    return kernel::automatic;
+}
+
+namespace {
+
+// The automatic choice, after VARNETS_KERNEL, read once per process: a
+// family this build and CPU can run is used for every call; anything else
+// leaves the choice to the CPU.
+kernel automatic_choice() {
+    static const kernel from_environment = [] {
+        const kernel named = kernel_from_name(std::getenv("VARNETS_KERNEL"));
+        return kernel_available(named) ? named : kernel::automatic;
+    }();
+    if (from_environment != kernel::automatic) return from_environment;
+    if (kernel_available(kernel::avx512)) return kernel::avx512;
+    if (kernel_available(kernel::avx2)) return kernel::avx2;
+    if (kernel_available(kernel::neon)) return kernel::neon;
+    return kernel::scalar;
+}
+
+}  // namespace
+
 kernel chosen_kernel(kernel k) {
-    if (k == kernel::automatic) {
-        if (kernel_available(kernel::avx512)) return kernel::avx512;
-        if (kernel_available(kernel::avx2)) return kernel::avx2;
-        if (kernel_available(kernel::neon)) return kernel::neon;
-        return kernel::scalar;
-    }
+    if (k == kernel::automatic) return automatic_choice();
     // A forced kernel that this CPU cannot run falls back to the reference.
     return kernel_available(k) ? k : kernel::scalar;
 }

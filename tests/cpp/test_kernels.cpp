@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -121,6 +122,29 @@ TEST(networks, insertion_sort_emulation_matches_sort_pairs) {
     expect_insertion_sort_matches_reference<5>(rng);
     expect_insertion_sort_matches_reference<8>(rng);
     expect_insertion_sort_matches_reference<9>(rng);
+}
+
+// ---------------------------------------------------------------------------
+// The session-wide kernel choice.
+
+// ctest runs this once more with VARNETS_KERNEL=scalar: automatic calls must
+// then take the scalar path and give its bits.
+TEST(dispatch, environment_names_the_automatic_kernel) {
+    EXPECT_EQ(varnets::kernel_from_name("avx2"), kernel::avx2);
+    EXPECT_EQ(varnets::kernel_from_name("scalar"), kernel::scalar);
+    EXPECT_EQ(varnets::kernel_from_name("AVX2"), kernel::automatic);
+    EXPECT_EQ(varnets::kernel_from_name(nullptr), kernel::automatic);
+    const char* named = std::getenv("VARNETS_KERNEL");
+    if (named == nullptr) GTEST_SKIP() << "VARNETS_KERNEL is not set";
+    ASSERT_STREQ(varnets::kernel_name(varnets::chosen_kernel()), named);
+    random_cases::engine rng(27);
+    const auto values = random_cases::image(rng, 61 * 37, random_cases::flavour::specials);
+    const std::vector<float> page(values.begin(), values.end());
+    const auto taps = varnets::make_tap_list(std::vector<double>(9, 1.0).data());
+    std::vector<float> got(page.size()), expected(page.size());
+    varnets::filter_single(page.data(), got.data(), 61, 37, taps, 0);
+    varnets::filter_single(page.data(), expected.data(), 61, 37, taps, 0, kernel::scalar);
+    EXPECT_TRUE(same_image(got, expected, 61, 37));
 }
 
 // ---------------------------------------------------------------------------

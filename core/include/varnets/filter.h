@@ -51,8 +51,14 @@ enum class kernel { automatic, scalar, avx2, avx512, neon };
 bool kernel_available(kernel k);
 
 // The kernel a call with `k` runs: automatic's choice, a forced kernel, or
-// the scalar reference when the forced one is not available.
+// the scalar reference when the forced one is not available. Automatic
+// takes the widest family this CPU runs, unless the environment variable
+// VARNETS_KERNEL (read once per process) names one it can run: "scalar",
+// "avx2", "avx512" or "neon".
 kernel chosen_kernel(kernel k = kernel::automatic);
+
+// The kernel named by kernel_name(); automatic for null or any other text.
+kernel kernel_from_name(const char* name);
 
 // "automatic", "scalar", "avx2", "avx512", "neon".
 const char* kernel_name(kernel k);

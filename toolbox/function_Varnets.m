@@ -7,8 +7,12 @@ function varargout = function_Varnets(varargin)
 %
 %   Each output pixel comes from the 3-by-3 neighbourhood of the input
 %   pixel at the same place. Neighbours beyond the border are replaced by
-%   the nearest edge pixel (edge replication), so B has the size of A. For
-%   the plain median this equals MEDFILT2(A, [3 3], 'symmetric').
+%   the nearest edge pixel (edge replication), so B has the size of A. The
+%   plain median of an A without NaN and without both -0 and +0 equals
+%   MEDFILT2(single(A), [3 3], 'symmetric') in A's class, and equals
+%   MEDFILT2(A, [3 3], 'symmetric') itself when every value of A is exact
+%   in single precision (single images, integers up to 2^24); IM2DOUBLE
+%   data such as k/255 is not, and differs by up to 3e-8.
 %
 %   Weights W
 %     Nine numbers: a 3-by-3 mask, or any 9-element array read in column
@@ -26,7 +30,11 @@ function varargout = function_Varnets(varargin)
 %         k = ceil((sum(Wr(:)) - Tr) / 2), kept within 1 .. sum(Wr(:)).
 %     T = 0 gives the weighted median, larger T smaller values and
 %     smaller T larger values; T = Inf gives the minimum, T = -Inf the
-%     maximum. The general rule, which also covers negative weights: the
+%     maximum. With unit weights on n taps, the k-th smallest value is
+%     T = n + 1 - 2*k where that is 0 or more, and T = n - 2*k below
+%     (a negative T rounds toward zero: -3 acts as -2). For ONES(3):
+%         minimum  2nd  3rd  4th  median  6th  7th  8th  maximum
+%         T = 8     6    4    2     0     -3   -5   -7     -9 The general rule, which also covers negative weights: the
 %     window values are sorted with their weights, and B is the first
 %     value at which the running sum of 2*Wr reaches sum(Wr(:)) - Tr, or
 %     the largest value if it never does. If every weight rounds to 0, B
@@ -62,8 +70,10 @@ function varargout = function_Varnets(varargin)
 %   Binary images
 %     B is true where twice the summed weight of the false neighbours is
 %     below sum(Wr(:)) - Tr. With positive weights this is the rule above
-%     applied to 0 and 1, except that a window with no false value gives
-%     false when sum(Wr(:)) - Tr <= 0 (for example T >= 9 with ONES(3)).
+%     applied to 0 and 1, with two exceptions at the extremes: a window
+%     with no false value gives false when sum(Wr(:)) - Tr <= 0 (for
+%     example T >= 9 with ONES(3)), and a window with no true value gives
+%     true when sum(Wr(:)) + Tr < 0 (for example T = -11 with ONES(3)).
 %
 %   NaN
 %     NaN is neither skipped nor given a fixed rank. The window is sorted
@@ -180,6 +190,20 @@ end
 %!     expected(:) = false;
 %!   endif
 %!   assert (function_Varnets (L, ones (3), T), expected);
+%! endfor
+
+%!test  # the all-false window at the far end of the order
+%! assert (function_Varnets (false (3), ones (3), -11), true (3));
+%! assert (function_Varnets (false (3), ones (3), -10), false (3));
+%! assert (function_Varnets (zeros (3), ones (3), -11), zeros (3));
+%!test  # the rank table
+%! X = magic (4);
+%! T = [8 6 4 2 0 -3 -5 -7 -9];
+%! for k = 1:9
+%!   P = X([1 1:end end], [1 1:end end]);
+%!   win = sort (reshape (P(2:4, 2:4), [], 1));
+%!   B = function_Varnets (X, ones (3), T(k));
+%!   assert (B(2,2), win(k));
 %! endfor
 
 %!test  # NaN placement by insertion in window order

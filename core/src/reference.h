@@ -1,5 +1,6 @@
-// The reference path: per-pixel insertion sort over a region sweep. Fast
-// kernels call into it for borders and for windows they cannot take exactly.
+// The reference path: per-pixel insertion sort over a region sweep. The
+// vector kernels hand it whole calls they cannot take exactly (weights
+// beyond 32-bit lanes, a host that flushes denormals) and tiny pages.
 #ifndef VARNETS_REFERENCE_H
 #define VARNETS_REFERENCE_H
 

@@ -260,6 +260,7 @@ void pellum_logical(mxArray* plhs[], const filter_call& call) {
     const std::size_t page = page_size(image);
     plhs[0] = create_output(image, mxLOGICAL_CLASS);
     const auto* src = static_cast<const std::uint8_t*>(image.data);
+    static_assert(sizeof(mxLogical) == 1, "the logical filter writes one byte per element");
     auto* dst = reinterpret_cast<std::uint8_t*>(mxGetLogicals(plhs[0]));
     if (page != 0)
         varnets::filter_logical(src, dst, image.rows, image.cols, image.pages, call.taps,

@@ -179,9 +179,7 @@ void filter_double(const double* src, double* dst, std::size_t rows, std::size_t
             break;
         default: break;
     }
-    for (std::size_t p = 0; p < pages; ++p)
-        reference_double(src + p * rows * cols, dst + p * rows * cols, rows, cols, 0, cols, taps,
-                       threshold);
+    reference_double(src, dst, rows, cols, pages, taps, threshold);
 }
 
 void filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols, std::size_t pages,
@@ -200,9 +198,7 @@ void filter_single(const float* src, float* dst, std::size_t rows, std::size_t c
             break;
         default: break;
     }
-    for (std::size_t p = 0; p < pages; ++p)
-        reference_single(src + p * rows * cols, dst + p * rows * cols, rows, cols, 0, cols, taps,
-                       threshold);
+    reference_single(src, dst, rows, cols, pages, taps, threshold);
 }
 
 void filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols, std::size_t pages,
@@ -223,9 +219,7 @@ void filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows
             break;
         default: break;
     }
-    for (std::size_t p = 0; p < pages; ++p)
-        reference_logical(src + p * rows * cols, dst + p * rows * cols, rows, cols, 0, cols, taps,
-                       threshold);
+    reference_logical(src, dst, rows, cols, pages, taps, threshold);
 }
 
 }  // namespace varnets

@@ -214,12 +214,8 @@ struct logical_engine {
             for (std::size_t k = 0; k < pages; ++k) dst[k] = src[k] != 0 ? if_true : if_false;
             return;
         }
-        if (page < small_page_pixels) {
-            for (std::size_t p = 0; p < pages; ++p)
-                reference_logical(src + p * page, dst + p * page, rows, cols, 0, cols, taps,
-                                  threshold);
-            return;
-        }
+        if (page < small_page_pixels)
+            return reference_logical(src, dst, rows, cols, pages, taps, threshold);
         const logical_tables tables = make_logical_tables(taps, threshold);
         switch (tables.mode) {
             case logical_mode::constant:

@@ -607,13 +607,10 @@ struct numeric_engine {
     template <class Pixel>
     static void reference(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
                           std::size_t pages, const tap_list& taps, std::int64_t threshold) {
-        for (std::size_t page = 0; page < pages; ++page) {
-            const std::size_t at = page * rows * cols;
-            if constexpr (sizeof(Pixel) == 8)
-                reference_double(src + at, dst + at, rows, cols, 0, cols, taps, threshold);
-            else
-                reference_single(src + at, dst + at, rows, cols, 0, cols, taps, threshold);
-        }
+        if constexpr (sizeof(Pixel) == 8)
+            reference_double(src, dst, rows, cols, pages, taps, threshold);
+        else
+            reference_single(src, dst, rows, cols, pages, taps, threshold);
     }
 
     // All pages, by the path the plan chose.

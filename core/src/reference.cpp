@@ -15,18 +15,18 @@ void fill_offset_table(offset_table table, std::ptrdiff_t rows, bool top, bool b
 
 namespace {
 
-// Visits columns [first_col, last_col) one at a time, rewriting the offset
+// Visits the columns of every page one at a time, rewriting the offset
 // table for the top row, the inner rows and the bottom row of each, so the
 // per-pixel step never tests for borders.
 template <class Step>
-void region_sweep(std::size_t rows, std::size_t cols, std::size_t first_col, std::size_t last_col,
-                  Step step) {
+void region_sweep(std::size_t rows, std::size_t cols, std::size_t pages, Step step) {
     const auto m = static_cast<std::ptrdiff_t>(rows);
     offset_table table;
-    for (std::size_t c = first_col; c < last_col; ++c) {
+    for (std::size_t column = 0; column < cols * pages; ++column) {
+        const std::size_t c = column % cols;  // within its page
         const bool left = c == 0;
         const bool right = c + 1 == cols;
-        const std::size_t base = c * rows;
+        const std::size_t base = column * rows;
         fill_offset_table(table, m, true, rows == 1, left, right);
         step(base, table);
         if (rows == 1) continue;
@@ -41,9 +41,8 @@ void region_sweep(std::size_t rows, std::size_t cols, std::size_t first_col, std
 
 template <class Pixel>
 void reference_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
-                       std::size_t first_col, std::size_t last_col, const tap_list& taps,
-                       std::int64_t threshold) {
-    region_sweep(rows, cols, first_col, last_col, [&](std::size_t k, const offset_table table) {
+                       std::size_t pages, const tap_list& taps, std::int64_t threshold) {
+    region_sweep(rows, cols, pages, [&](std::size_t k, const offset_table table) {
         dst[k] = numeric_pixel(src + k, table, taps, threshold);
     });
 }
@@ -51,21 +50,19 @@ void reference_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size
 }  // namespace
 
 void reference_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
-                      std::size_t first_col, std::size_t last_col, const tap_list& taps,
-                      std::int64_t threshold) {
-    reference_numeric(src, dst, rows, cols, first_col, last_col, taps, threshold);
+                      std::size_t pages, const tap_list& taps, std::int64_t threshold) {
+    reference_numeric(src, dst, rows, cols, pages, taps, threshold);
 }
 
 void reference_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
-                      std::size_t first_col, std::size_t last_col, const tap_list& taps,
-                      std::int64_t threshold) {
-    reference_numeric(src, dst, rows, cols, first_col, last_col, taps, threshold);
+                      std::size_t pages, const tap_list& taps, std::int64_t threshold) {
+    reference_numeric(src, dst, rows, cols, pages, taps, threshold);
 }
 
 void reference_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
-                       std::size_t cols, std::size_t first_col, std::size_t last_col,
-                       const tap_list& taps, std::int64_t threshold) {
-    region_sweep(rows, cols, first_col, last_col, [&](std::size_t k, const offset_table table) {
+                       std::size_t cols, std::size_t pages, const tap_list& taps,
+                       std::int64_t threshold) {
+    region_sweep(rows, cols, pages, [&](std::size_t k, const offset_table table) {
         dst[k] = logical_pixel(src + k, table, taps, threshold);
     });
 }

@@ -73,17 +73,14 @@ inline std::uint8_t logical_pixel(const std::uint8_t* centre, const offset_table
 void fill_offset_table(offset_table table, std::ptrdiff_t rows, bool top, bool bottom, bool left,
                        bool right);
 
-// Reference filters over whole pages, and over a column range [first, last)
-// so that fast kernels can hand their border columns back.
+// Reference filters over `pages` M x N pages one after the other.
 void reference_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
-                      std::size_t first_col, std::size_t last_col, const tap_list& taps,
-                      std::int64_t threshold);
+                      std::size_t pages, const tap_list& taps, std::int64_t threshold);
 void reference_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
-                      std::size_t first_col, std::size_t last_col, const tap_list& taps,
-                      std::int64_t threshold);
+                      std::size_t pages, const tap_list& taps, std::int64_t threshold);
 void reference_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
-                       std::size_t cols, std::size_t first_col, std::size_t last_col,
-                       const tap_list& taps, std::int64_t threshold);
+                       std::size_t cols, std::size_t pages, const tap_list& taps,
+                       std::int64_t threshold);
 
 }  // namespace varnets
 

@@ -62,6 +62,17 @@ const char* identifier(failure f) {
     std::abort();  // the host unwinds out of mexErrMsgIdAndTxt; it never returns
 }
 
+// Every weight rounds to 0: the call is valid (the result is all 0), but
+// rarely what was meant, e.g. a normalised fspecial('gaussian') mask.
+void warn_no_weights() {
+    mexWarnMsgIdAndTxt("function_Varnets:noWeights",
+                       "Every weight rounds to 0 (weights are rounded to whole numbers), so the "
+                       "result is all 0. Scale the mask up, e.g. W / min(W(W > 0)).");
+}
+
+// Where each argument sits in prhs.
+enum argument_slot : int { image_slot = 0, weights_slot = 1, order_slot = 2, slots = 3 };
+
 // What the image holds, as far as the filter core is concerned.
 enum class pixels { float64, float32, bytes };
 
@@ -127,6 +138,22 @@ image_arg read_image(const mxArray* a) {
         case mxLOGICAL_CLASS:
         case mxINT8_CLASS:
         case mxUINT8_CLASS: image.kind = pixels::bytes; break;
+        case mxINT16_CLASS:
+        case mxUINT16_CLASS:
+            fail(failure::image_class,
+                 "Image must be double, single, logical, int8 or uint8; got %s. To filter its "
+                 "gray levels, filter single(A), which holds 16-bit values exactly, and convert "
+                 "back: %s(function_Varnets(single(A))).",
+                 mxGetClassName(a), mxGetClassName(a));
+        case mxINT32_CLASS:
+        case mxUINT32_CLASS:
+        case mxINT64_CLASS:
+        case mxUINT64_CLASS:
+            fail(failure::image_class,
+                 "Image must be double, single, logical, int8 or uint8; got %s. To filter its "
+                 "values, filter single(A) and convert back (single holds integers up to 2^24 "
+                 "exactly; the filter compares values in single precision).",
+                 mxGetClassName(a));
         default:
             fail(failure::image_class,
                  "Image must be double, single, logical, int8 or uint8; got %s.",
@@ -169,8 +196,11 @@ void read_weights(const mxArray* a, double weights[varnets::window_size]) {
     const mxClassID id = require_real_numeric(a, failure::weights_class, "Weights", "3-by-3 array");
     const std::size_t count = mxGetNumberOfElements(a);
     if (count != varnets::window_size)
-        fail(failure::weights_size,
-             "Weights must have exactly 9 elements (a 3-by-3 mask); got %zu.", count);
+        fail(failure::weights_size, "Weights must have exactly 9 elements (a 3-by-3 mask); got %zu.%s",
+             count,
+             count == 2 ? " W weighs the positions of the 3-by-3 window; it is not a window size as "
+                          "in medfilt2, and the window is always 3-by-3."
+                        : "");
     const void* data = mxGetData(a);
     for (int i = 0; i < varnets::window_size; ++i) {
         weights[i] = element_as_double(data, id, static_cast<std::size_t>(i));
@@ -191,18 +221,24 @@ double read_order(const mxArray* a) {
 }
 
 filter_call read_call(int nlhs, int nrhs, const mxArray* prhs[]) {
-    if (nrhs < 1 || nrhs > 3)
+    if (nrhs < 1 || nrhs > slots)
         fail(failure::nargin,
              "Expected 1 to 3 inputs: function_Varnets(A), (A, W) or (A, W, T); got %d.", nrhs);
     if (nlhs > 1) fail(failure::nargout, "Expected at most 1 output; got %d.", nlhs);
 
+    // Absent or empty ([], as MATLAB's own functions take it): the default.
+    auto given = [&](argument_slot slot) {
+        return nrhs > slot && !(mxGetNumberOfElements(prhs[slot]) == 0 &&
+                                is_numeric_or_logical(mxGetClassID(prhs[slot])));
+    };
     filter_call call{};
-    call.image = read_image(prhs[0]);
+    call.image = read_image(prhs[image_slot]);
     double weights[varnets::window_size] = {1, 1, 1, 1, 1, 1, 1, 1, 1};
-    if (nrhs >= 2) read_weights(prhs[1], weights);
-    const double order = nrhs >= 3 ? read_order(prhs[2]) : 0.0;
+    if (given(weights_slot)) read_weights(prhs[weights_slot], weights);
+    const double order = given(order_slot) ? read_order(prhs[order_slot]) : 0.0;
     call.taps = varnets::make_tap_list(weights);
     call.threshold = varnets::make_threshold(call.taps, order);
+    if (call.taps.count == 0) warn_no_weights();
     return call;
 }
 

@@ -86,6 +86,8 @@ void mxDestroyArray(mxArray* pa);
 
 /* libmex: raises a MATLAB error; does not return to the caller. */
 void mexErrMsgIdAndTxt(const char* identifier, const char* format, ...);
+/* libmex: issues a MATLAB warning and returns. */
+void mexWarnMsgIdAndTxt(const char* identifier, const char* format, ...);
 
 /* The gateway every MEX module exports. */
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);

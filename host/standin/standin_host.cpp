@@ -66,6 +66,11 @@ mxArray* create(mxClassID id, std::vector<mwSize> dims, bool complex, bool spars
     return a;
 }
 
+std::vector<standin::mex_warning>& issued_warnings() {
+    static std::vector<standin::mex_warning> issued;
+    return issued;
+}
+
 }  // namespace
 
 extern "C" {
@@ -136,9 +141,24 @@ void mexErrMsgIdAndTxt(const char* identifier, const char* format, ...) {
     throw standin::mex_error(identifier, message);
 }
 
+void mexWarnMsgIdAndTxt(const char* identifier, const char* format, ...) {
+    char message[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    issued_warnings().push_back({identifier, message});
+}
+
 }  // extern "C"
 
 namespace standin {
+
+std::vector<mex_warning> take_warnings() {
+    std::vector<mex_warning> taken;
+    taken.swap(issued_warnings());
+    return taken;
+}
 
 array_ptr make_array(mxClassID id, const std::vector<size_t>& dims, bool complex, bool sparse) {
     std::vector<mwSize> sizes(dims.begin(), dims.end());

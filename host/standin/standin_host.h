@@ -19,6 +19,12 @@ struct mex_error : std::runtime_error {
     std::string identifier;
 };
 
+// What mexWarnMsgIdAndTxt issued since the last call to take_warnings().
+struct mex_warning {
+    std::string identifier, message;
+};
+std::vector<mex_warning> take_warnings();
+
 struct array_deleter {
     void operator()(mxArray* a) const { mxDestroyArray(a); }
 };

@@ -29,5 +29,6 @@ mxLogical* mxGetLogicals(const mxArray*) { std::abort(); }
 void mxDestroyArray(mxArray*) { std::abort(); }
 
 void mexErrMsgIdAndTxt(const char*, const char*, ...) { std::abort(); }
+void mexWarnMsgIdAndTxt(const char*, const char*, ...) { std::abort(); }
 
 }  // extern "C"

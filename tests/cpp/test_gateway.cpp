@@ -28,6 +28,7 @@ struct bad_call {
     const char* identifier;
     std::function<std::vector<array_ptr>()> inputs;
     int nlhs = 1;
+    const char* hint = "";  // text the message must contain: how to make the call work
 };
 
 std::vector<array_ptr> args(array_ptr a) {
@@ -64,11 +65,13 @@ const std::vector<bad_call> bad_calls = {
     {"uint16 image", "function_Varnets:imageClass",
      [] {
          return args(make_array(mxUINT16_CLASS, {3, 3}));
-     }},
+     },
+     1, "uint16(function_Varnets(single(A)))"},
     {"int32 image", "function_Varnets:imageClass",
      [] {
          return args(make_array(mxINT32_CLASS, {3, 3}));
-     }},
+     },
+     1, "filter single(A)"},
     {"uint32 image", "function_Varnets:imageClass",
      [] {
          return args(make_array(mxUINT32_CLASS, {3, 3}));
@@ -117,9 +120,14 @@ const std::vector<bad_call> bad_calls = {
      [] {
          return args(image3x4(), make_array(mxDOUBLE_CLASS, {1, 8}));
      }},
-    {"empty mask", "function_Varnets:weightsSize",
+    {"window size as in medfilt2", "function_Varnets:weightsSize",
      [] {
-         return args(image3x4(), make_array(mxDOUBLE_CLASS, {0, 0}));
+         return args(image3x4(), make_filled(mxDOUBLE_CLASS, {1, 2}, {3, 3}));
+     },
+     1, "not a window size"},
+    {"empty char mask", "function_Varnets:weightsClass",
+     [] {
+         return args(image3x4(), make_array(mxCHAR_CLASS, {0, 0}));
      }},
     {"complex mask", "function_Varnets:weightsClass",
      [] {
@@ -151,21 +159,17 @@ const std::vector<bad_call> bad_calls = {
      }},
     {"weight beyond int32", "function_Varnets:weightsValue",
      [] {
-         return args(image3x4(), weights({1, 1, 1, 1, 2147483647.5, 1, 1, 1, 1}));
+         return args(image3x4(), weights({1, 1, 1, 1, 2147483647.5, 1, 1, 1, 1}));  // 2^31
      }},
     {"weight below int32", "function_Varnets:weightsValue",
      [] {
-         return args(image3x4(), weights({-2147483650.0, 1, 1, 1, 1, 1, 1, 1, 1}));
+         return args(image3x4(), weights({-2147483649.5, 1, 1, 1, 1, 1, 1, 1, 1}));  // -2^31 - 1
      }},
     {"order NaN", "function_Varnets:orderValue",
      [] { return args(image3x4(), unit_mask(), scalar(nan)); }},
     {"order vector", "function_Varnets:orderSize",
      [] {
          return args(image3x4(), unit_mask(), make_array(mxDOUBLE_CLASS, {1, 2}));
-     }},
-    {"order empty", "function_Varnets:orderSize",
-     [] {
-         return args(image3x4(), unit_mask(), make_array(mxDOUBLE_CLASS, {0, 0}));
      }},
     {"order char", "function_Varnets:orderClass",
      [] {
@@ -197,18 +201,43 @@ TEST(gateway, every_bad_call_is_refused_before_any_output) {
         } catch (const standin::mex_error& e) {
             EXPECT_EQ(e.identifier, c.identifier) << c.what << ": " << e.what();
             EXPECT_GT(std::string(e.what()).size(), 10u) << c.what;
+            EXPECT_NE(std::string(e.what()).find(c.hint), std::string::npos)
+                << c.what << ": " << e.what();
         }
         EXPECT_EQ(outputs[0], nullptr) << c.what << ": output created before the refusal";
     }
 }
 
-TEST(gateway, defaults_are_unit_weights_and_order_zero) {
+TEST(gateway, defaults_are_unit_weights_and_order_zero_when_absent_or_empty) {
     auto image = image3x4();
     auto mask = unit_mask();
     auto zero = scalar(0);
+    auto two = scalar(2);
+    auto empty = make_array(mxDOUBLE_CLASS, {0, 0});
+    auto empty_int = make_array(mxINT8_CLASS, {1, 0});
     const auto full = contents<double>(call_module({image.get(), mask.get(), zero.get()}).get());
     EXPECT_EQ(contents<double>(call_module({image.get()}).get()), full);
     EXPECT_EQ(contents<double>(call_module({image.get(), mask.get()}).get()), full);
+    EXPECT_EQ(contents<double>(call_module({image.get(), empty.get()}).get()), full);
+    EXPECT_EQ(contents<double>(call_module({image.get(), empty.get(), empty_int.get()}).get()),
+              full);
+    EXPECT_EQ(contents<double>(call_module({image.get(), mask.get(), empty.get()}).get()), full);
+    EXPECT_EQ(contents<double>(call_module({image.get(), empty.get(), two.get()}).get()),
+              contents<double>(call_module({image.get(), mask.get(), two.get()}).get()));
+    EXPECT_TRUE(standin::take_warnings().empty());
+}
+
+TEST(gateway, weights_that_all_round_to_zero_warn_and_give_zeros) {
+    auto image = image3x4();
+    for (const auto& w : {std::vector<double>(9, 0.49), std::vector<double>(9, -0.9)}) {
+        auto out = call_module({image.get(), weights(w).get()});
+        EXPECT_EQ(contents<double>(out.get()), std::vector<double>(12, 0.0));
+        const auto issued = standin::take_warnings();
+        ASSERT_EQ(issued.size(), 1u);
+        EXPECT_EQ(issued[0].identifier, "function_Varnets:noWeights");
+    }
+    call_module({image.get(), weights({0, 0, 0, 0, 0.5, 0, 0, 0, 0}).get()});
+    EXPECT_TRUE(standin::take_warnings().empty()) << "one weight rounds to 1";
 }
 
 TEST(gateway, zero_outputs_still_fill_the_first_slot) {
@@ -220,12 +249,19 @@ TEST(gateway, zero_outputs_still_fill_the_first_slot) {
 
 TEST(gateway, weights_and_order_of_any_real_class_act_as_their_values) {
     auto image = image3x4();
-    const std::vector<double> w = {1, 2, 1, 2, 3, 2, 1, 2, 1};
-    auto reference = call_module({image.get(), weights(w).get(), scalar(2).get()});
+    // Signed classes carry negative weights and orders: read as their
+    // unsigned twin, -2 would become a large positive weight.
+    const std::vector<double> positive = {1, 2, 1, 2, 3, 2, 1, 2, 1};
+    const std::vector<double> negative = {1, -2, 1, 2, 3, -1, 1, 2, 1};
     for (mxClassID id : {mxSINGLE_CLASS, mxINT8_CLASS, mxUINT8_CLASS, mxINT16_CLASS, mxUINT16_CLASS,
                          mxINT32_CLASS, mxUINT32_CLASS, mxINT64_CLASS, mxUINT64_CLASS}) {
+        const bool is_signed = id == mxSINGLE_CLASS || id == mxINT8_CLASS ||
+                               id == mxINT16_CLASS || id == mxINT32_CLASS || id == mxINT64_CLASS;
+        const std::vector<double>& w = is_signed ? negative : positive;
+        const double t = is_signed ? -2 : 2;
+        auto reference = call_module({image.get(), weights(w).get(), scalar(t).get()});
         auto mask = make_filled(id, {1, 9}, w);  // a 9-element vector reads column-major
-        auto order = make_filled(id, {1, 1}, {2});
+        auto order = make_filled(id, {1, 1}, {t});
         auto out = call_module({image.get(), mask.get(), order.get()});
         EXPECT_EQ(contents<double>(out.get()), contents<double>(reference.get()))
             << mxGetClassName(mask.get());
@@ -235,6 +271,17 @@ TEST(gateway, weights_and_order_of_any_real_class_act_as_their_values) {
     EXPECT_EQ(
         contents<double>(call_module({image.get(), logical_mask.get(), logical_order.get()}).get()),
         contents<double>(call_module({image.get(), unit_mask().get(), scalar(1).get()}).get()));
+}
+
+TEST(gateway, weights_at_the_int32_edges_of_rounding_are_accepted) {
+    const std::vector<double> values = {3, 1, 2, 5, 4, 0, 7, 6, 9, 8, 11, 10};
+    auto image = make_filled(mxDOUBLE_CLASS, {3, 4}, values);
+    for (double edge : {-2147483648.5, 2147483647.4}) {
+        const double w[9] = {1, 2, 1, 2, edge, 2, 1, 2, 1};
+        auto out = call_module({image.get(), weights({w, w + 9}).get()});
+        EXPECT_TRUE(same_image(contents<double>(out.get()), naive::numeric(values, 3, 4, w, 0), 3, 4))
+            << edge;
+    }
 }
 
 TEST(gateway, empty_images_keep_their_size_and_class) {

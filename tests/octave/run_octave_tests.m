@@ -1,7 +1,8 @@
 function failures = run_octave_tests ()
   % Runs the module's tests in this Octave session; returns the failure count.
   checks = {@worked_examples, @one_byte_classes, @agrees_with_medfilt2, ...
-            @classes_shapes_and_defaults, @bad_calls_raise_identified_errors};
+            @classes_shapes_and_defaults, @all_zero_weights_warn, ...
+            @bad_calls_raise_identified_errors};
   passed = 0;
   failures = 0;
   for i = 1:numel (checks)
@@ -90,6 +91,31 @@ function classes_shapes_and_defaults ()
   expect_bits (function_Varnets (A, int8 (ones (1, 9)), int16 (2)), function_Varnets (A, ones (3), 2), "integer arguments");
   expect_bits (function_Varnets (A, ones (3), Inf), function_Varnets (A, ones (3), 100), "order Inf");
   expect_bits (function_Varnets (A, ones (3), -Inf), function_Varnets (A, ones (3), -9), "order -Inf");
+  expect_bits (function_Varnets (A, [], 2), function_Varnets (A, ones (3), 2), "[] weights");
+  expect_bits (function_Varnets (A, [1 2 1; 2 3 2; 1 2 1], []), function_Varnets (A, [1 2 1; 2 3 2; 1 2 1]), "[] order");
+end
+
+% Through Octave's own warning machinery: the identifier reaches lastwarn,
+% and turning the warning off silences it.
+function all_zero_weights_warn ()
+  A = magic (4);
+  lastwarn ("", "");
+  expect_bits (function_Varnets (A, 0.49 * ones (3)), zeros (4), "0.49 * ones(3)");
+  [~, id] = lastwarn ();
+  if (! strcmp (id, "function_Varnets:noWeights"))
+    error ("expected the warning function_Varnets:noWeights, got '%s'", id);
+  end
+  state = warning ("off", "function_Varnets:noWeights");
+  unwind_protect
+    lastwarn ("", "");
+    function_Varnets (A, zeros (3));
+    [~, id] = lastwarn ();
+    if (! isempty (id))
+      error ("warning %s issued although turned off", id);
+    end
+  unwind_protect_cleanup
+    warning (state);
+  end_unwind_protect
 end
 
 function bad_calls_raise_identified_errors ()
@@ -108,6 +134,7 @@ function bad_calls_raise_identified_errors ()
     "imageSparse",   @() function_Varnets (sparse (A))
     "weightsSize",   @() function_Varnets (A, ones (5))
     "weightsSize",   @() function_Varnets (A, ones (1, 8))
+    "weightsSize",   @() function_Varnets (A, [3 3])
     "weightsClass",  @() function_Varnets (A, complex (ones (3)))
     "weightsClass",  @() function_Varnets (A, sparse (ones (3)))
     "weightsClass",  @() function_Varnets (A, repmat ("a", 3, 3))
@@ -117,7 +144,6 @@ function bad_calls_raise_identified_errors ()
     "weightsValue",  @() function_Varnets (A, [1 1 1; 1 3e9 1; 1 1 1])
     "orderValue",    @() function_Varnets (A, ones (3), NaN)
     "orderSize",     @() function_Varnets (A, ones (3), [1 2])
-    "orderSize",     @() function_Varnets (A, ones (3), [])
     "orderClass",    @() function_Varnets (A, ones (3), "a")
     "orderClass",    @() function_Varnets (A, ones (3), 1i)
   };

@@ -16,7 +16,7 @@ function varargout = function_Varnets(varargin)
 %
 %   Weights W
 %     Nine numbers: a 3-by-3 mask, or any 9-element array read in column
-%     order. Default ONES(3). W(1,1) weighs the upper-left neighbour and
+%     order. Default ONES(3), also for W = []. W(1,1) weighs the upper-left neighbour and
 %     W(2,2) the pixel itself; the mask is not rotated as in CONV2. Each
 %     weight is rounded by adding 0.5 and truncating toward zero
 %     (2.5 -> 3, 0.4 -> 0, -1 -> 0, -1.7 -> -1, -2 -> -1). A weight that
@@ -24,7 +24,7 @@ function varargout = function_Varnets(varargin)
 %     counts its value k times.
 %
 %   Order parameter T
-%     A scalar, default 0, rounded in the same way. With rounded weights
+%     A scalar, default 0 (also for T = []), rounded in the same way. With rounded weights
 %     Wr >= 0 and rounded order Tr, B is the k-th smallest window value,
 %     each value counted Wr times, where
 %         k = ceil((sum(Wr(:)) - Tr) / 2), kept within 1 .. sum(Wr(:)).
@@ -34,11 +34,14 @@ function varargout = function_Varnets(varargin)
 %     T = n + 1 - 2*k where that is 0 or more, and T = n - 2*k below
 %     (a negative T rounds toward zero: -3 acts as -2). For ONES(3):
 %         minimum  2nd  3rd  4th  median  6th  7th  8th  maximum
-%         T = 8     6    4    2     0     -3   -5   -7     -9 The general rule, which also covers negative weights: the
-%     window values are sorted with their weights, and B is the first
-%     value at which the running sum of 2*Wr reaches sum(Wr(:)) - Tr, or
-%     the largest value if it never does. If every weight rounds to 0, B
-%     is 0.
+%         T = 8     6    4    2     0     -3   -5   -7     -9
+%     The general rule, which also covers negative weights: the window
+%     values are sorted with their weights, and B is the first value at
+%     which the running sum of 2*Wr reaches sum(Wr(:)) - Tr, or the
+%     largest value if it never does. If every weight rounds to 0 (as for
+%     a normalised mask such as FSPECIAL('gaussian', 3, 1)), B is 0 and
+%     the warning function_Varnets:noWeights says so; scale such a mask
+%     up first, e.g. W / min(W(W > 0)).
 %
 %   Example
 %     A = [3 5 7 8; 1 4 6 11; 2 0 9 10];
@@ -57,6 +60,8 @@ function varargout = function_Varnets(varargin)
 %     uint8 images are binary: nonzero is true, and B is logical. So a
 %     uint8 photograph is NOT filtered as gray levels; convert it first:
 %         B = uint8(function_Varnets(single(A)));
+%     Other integer classes are refused; filter them the same way
+%     (single holds every 16-bit value exactly, and integers up to 2^24).
 %     A may be M-by-N or M-by-N-by-P-by-...: every 2-D page (a colour
 %     plane, a frame) is filtered on its own. An empty A gives an empty B.
 %     W and T may be of any real, full numeric or logical class.
@@ -102,9 +107,17 @@ function varargout = function_Varnets(varargin)
 %       function_Varnets:orderClass    T not real, full numeric or logical
 %       function_Varnets:orderSize     T not a scalar
 %       function_Varnets:orderValue    T is NaN
-%       function_Varnets:outOfMemory   no memory for B
+%       function_Varnets:outOfMemory   no memory for B, in hosts whose
+%                                      array functions return NULL
 %       function_Varnets:notCompiled   this help file was found but not
 %                                      the compiled module beside it
+%     Out of memory for B, MATLAB and Octave stop the call with their own
+%     error instead: MATLAB's out-of-memory error; in Octave "out of
+%     memory or dimension too large for Octave's index type"
+%     (Octave:bad-alloc) or "function_Varnets: failed to allocate N bytes
+%     of memory" (no identifier).
+%     One warning: function_Varnets:noWeights when every weight rounds to
+%     0 (the call goes on and returns zeros).
 %
 %   Speed
 %     The module picks the fastest code this CPU runs (AVX-512, AVX2,

@@ -40,5 +40,19 @@ function failures = check_demo (out_dir)
     failures++;
     printf ("FAILED  expected 3 demo cases, got %d\n", numel (results));
   end
+  % An image smaller than the window: filtered, compared with sorting only.
+  tiny = fullfile (out_dir, "tiny.png");
+  imwrite (uint8 (reshape (0:40:440, 2, 2, 3)), tiny);
+  try
+    small = demo_function_Varnets (tiny, out_dir);
+    if (! all (arrayfun (@(r) isempty (r.same_as_medfilt2) && r.same_as_sorted, small)))
+      error ("a 2x2 case compared with medfilt2 or differs from sorting");
+    end
+    passed++;
+    printf ("ok      demo on a 2x2 image\n");
+  catch err
+    failures++;
+    printf ("FAILED  demo on a 2x2 image: %s\n", err.message);
+  end_try_catch
   printf ("%d passed, %d failed\n", passed, failures);
 end

@@ -2,12 +2,17 @@
 // kernel lives in its own source file built with its own instruction-set
 // flags; CPU detection sits behind architecture checks, so this file compiles
 // for any target with no flags or defines.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
 #include "kernels.h"
 #include "reference.h"
+
+#if defined(__unix__) || defined(__APPLE__)
+#include <unistd.h>
+#endif
 
 #if defined(__x86_64__) || defined(_M_X64)
 #define VARNETS_X86_64 1
@@ -87,7 +92,42 @@ bool detect_avx512() {
     const unsigned ebx = r[1];
     return bit(ebx, 16) && bit(ebx, 17) && bit(ebx, 30) && bit(ebx, 31);
 }
+
+// The largest cache the deterministic cache parameters list (leaf 4 on
+// Intel, 0x8000001D on AMD; the same layout), or 0.
+std::size_t largest_cache_from_cpuid() {
+    unsigned r[4];
+    cpuid(0x80000000u, 0, r);
+    const unsigned max_extended = r[0];
+    cpuid(0, 0, r);
+    const bool amd = r[1] == 0x68747541u;  // "Auth"enticAMD
+    const unsigned leaf = amd ? 0x8000001Du : 4u;
+    if (amd ? max_extended < leaf : r[0] < leaf) return 0;
+    std::size_t largest = 0;
+    for (unsigned index = 0; index < 16; ++index) {
+        cpuid(leaf, index, r);
+        if ((r[0] & 0x1F) == 0) break;  // no more caches
+        const std::size_t ways = (r[1] >> 22) + 1, partitions = ((r[1] >> 12) & 0x3FF) + 1,
+                          line = (r[1] & 0xFFF) + 1, sets = std::size_t{r[2]} + 1;
+        largest = std::max(largest, ways * partitions * line * sets);
+    }
+    return largest;
+}
 #endif
+
+std::size_t last_level_cache() {
+    std::size_t bytes = 0;
+#if VARNETS_X86_64
+    bytes = largest_cache_from_cpuid();
+#endif
+#if defined(_SC_LEVEL3_CACHE_SIZE) && defined(_SC_LEVEL2_CACHE_SIZE)
+    if (bytes == 0) {
+        const long l3 = sysconf(_SC_LEVEL3_CACHE_SIZE), l2 = sysconf(_SC_LEVEL2_CACHE_SIZE);
+        bytes = static_cast<std::size_t>(std::max({l3, l2, 0L}));
+    }
+#endif
+    return bytes != 0 ? bytes : std::size_t{32} << 20;
+}
 
 bool cpu_has_avx2() {
 #if VARNETS_X86_64
@@ -108,6 +148,11 @@ bool cpu_has_avx512() {
 }
 
 }  // namespace
+
+std::size_t streaming_footprint() {
+    static const std::size_t bytes = last_level_cache() / 4;
+    return bytes;
+}
 
 bool kernel_available(kernel k) {
     switch (k) {

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "kernels.h"
 #include "networks.h"
 #include "plan.h"
 #include "reference.h"
@@ -40,8 +41,6 @@ struct logical_engine {
     // Rows per strip: a multiple of the lanes; the last strip may be `lanes` longer.
     static constexpr std::size_t strip_rows = 4096;
     static_assert(strip_rows % lanes == 0);
-    // Outputs of at least this many bytes (the whole array) are streamed.
-    static constexpr std::size_t stream_bytes = std::size_t{16} << 20;
     // Pages with fewer pixels take the reference path: it has no set-up cost
     // (measured: the byte kernels pull ahead at 4x4).
     static constexpr std::size_t small_page_pixels = 16;
@@ -194,7 +193,7 @@ struct logical_engine {
     static void each_page(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
                           std::size_t cols, std::size_t pages, const logical_tables& t) {
         const std::size_t page = rows * cols;
-        const bool stream = Ops::streams && page * pages >= stream_bytes;
+        const bool stream = Ops::streams && 2 * page * pages >= streaming_footprint();
         for (std::size_t p = 0; p < pages; ++p)
             filter_bytes<Mode>(src + p * page, dst + p * page, rows, cols, t, stream);
         if (stream) Ops::stream_fence();  // streamed stores are seen before the caller's

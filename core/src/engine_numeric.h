@@ -41,6 +41,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "kernels.h"
 #include "networks.h"
 #include "plan.h"
 #include "reference.h"
@@ -67,9 +68,6 @@ inline int lowest_bit(std::uint64_t word) {
 
 constexpr std::size_t strip_rows = 512;  // a multiple of the lanes
 constexpr std::size_t lead = 16;         // index of row 0: aligned, row -1 before it; >= lanes
-
-// Outputs of at least this many bytes (the whole array) are streamed.
-constexpr std::size_t stream_bytes = std::size_t{16} << 20;
 
 // Pages with fewer pixels take the reference path: it has no set-up cost
 // (measured: at 2x2 the vector kernels are already ahead).
@@ -631,7 +629,7 @@ struct numeric_engine {
             return reference(src, dst, rows, cols, pages, taps, threshold);
         }
         const std::size_t bytes = rows * cols * pages * sizeof(Pixel);
-        const bool stream = Ops::streams && bytes >= stream_bytes &&
+        const bool stream = Ops::streams && 2 * bytes >= streaming_footprint() &&
                             reinterpret_cast<std::uintptr_t>(dst) % sizeof(Pixel) == 0;
         bool ran = false;
         switch (p.path) {

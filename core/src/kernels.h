@@ -27,6 +27,12 @@ void avx512_filter_single(const float* src, float* dst, std::size_t rows, std::s
 void avx512_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols,
     std::size_t pages, const tap_list& taps, std::int64_t threshold);
 
+// Calls whose input and output together take at least this many bytes
+// write their output with streaming stores, which bypass the caches: such an
+// output would only evict the input from them. A quarter of the last-level
+// cache (8 MB where its size is unknown); measured once per process.
+std::size_t streaming_footprint();
+
 #if defined(__aarch64__) || defined(_M_ARM64)
 constexpr bool have_neon = true;
 #else

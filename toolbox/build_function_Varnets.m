@@ -1,7 +1,8 @@
 function module = build_function_Varnets(out_dir, source_dir, flags)
 %BUILD_FUNCTION_VARNETS  Compile function_Varnets with this host's MEX compiler.
-%   BUILD_FUNCTION_VARNETS compiles the module from the sources in the
-%   folder above this one (core/ and gateway/) and writes it beside this
+%   BUILD_FUNCTION_VARNETS compiles the module from the sources (core/ and
+%   gateway/) in this file's folder, as in the download bundle, or else in
+%   the folder above it, as in the source tree, and writes it beside this
 %   file, next to the help file function_Varnets.m.
 %   BUILD_FUNCTION_VARNETS(OUT_DIR) writes the module into OUT_DIR.
 %   BUILD_FUNCTION_VARNETS(OUT_DIR, SOURCE_DIR) takes the sources from
@@ -25,7 +26,12 @@ function module = build_function_Varnets(out_dir, source_dir, flags)
 % not been run against a real MATLAB.
 here = fileparts(mfilename('fullpath'));
 if nargin < 1 || isempty(out_dir), out_dir = here; end
-if nargin < 2 || isempty(source_dir), source_dir = fullfile(here, '..'); end
+if nargin < 2 || isempty(source_dir)
+  source_dir = fullfile(here, '..');
+  if exist(fullfile(here, 'gateway', 'function_Varnets.cpp'), 'file')
+    source_dir = here;
+  end
+end
 if nargin < 3 || isempty(flags), flags = {}; end
 src_dir = fullfile(source_dir, 'core', 'src');
 gateway = fullfile(source_dir, 'gateway', 'function_Varnets.cpp');

@@ -9,7 +9,7 @@ JOBS ?= $(shell nproc)
 CTEST = ctest --output-on-failure --no-tests=error
 
 .PHONY: all deps build test test-plain test-sanitize test-large test-aarch64 plain-aarch64 \
-        fuzz matlab demo package bench clean
+        fuzz matlab demo package dist bench clean
 
 all: build
 
@@ -39,7 +39,7 @@ test-sanitize: deps
 test-aarch64: deps plain-aarch64
 	cmake -S . -B $(BUILD_AARCH64) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/aarch64-linux-gnu.cmake \
 	  -DCMAKE_BUILD_TYPE=Release -DVARNETS_OCTAVE=OFF -DVARNETS_TOOLBOX=OFF -DVARNETS_DEMO=OFF \
-	  -DVARNETS_MATLAB=OFF -DVARNETS_PACKAGE=OFF -DVARNETS_BENCH=OFF
+	  -DVARNETS_MATLAB=OFF -DVARNETS_PACKAGE=OFF -DVARNETS_DIST=OFF -DVARNETS_BENCH=OFF
 	cmake --build $(BUILD_AARCH64) -j $(JOBS)
 	cd $(BUILD_AARCH64) && $(CTEST) -j $(JOBS) -LE large
 
@@ -89,6 +89,12 @@ demo: build
 package: build
 	cmake --build $(BUILD) --target octave_package
 	@ls $(BUILD)/function_Varnets-*.tar.gz
+
+# The download bundle: $(BUILD)/function_Varnets-<version>.zip, one folder with
+# the module for each host, help, tests, and the sources for other hosts.
+dist: build
+	cmake --build $(BUILD) --target dist
+	@ls $(BUILD)/function_Varnets-*.zip
 
 # Side-by-side timing against memcpy and OpenCV, then end to end in Octave
 # against a copy-only MEX and medfilt2. BENCH_ARGS go to Google Benchmark.

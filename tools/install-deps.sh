@@ -7,6 +7,7 @@ packages=(
   cmake make g++ pkg-config
   googletest libgtest-dev libbenchmark-dev      # C++ tests and benchmarks
   octave liboctave-dev octave-image             # the real host, and medfilt2 to compare with
+  unzip                                         # unpacking the download bundle in its test
   libopencv-dev                                 # the benchmark's peer
   clang libclang-rt-14-dev                      # fuzzing
   g++-mingw-w64-x86-64-posix mingw-w64-tools    # the Windows MATLAB module (.mexw64)

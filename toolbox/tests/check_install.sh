@@ -9,7 +9,7 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 dir=$prefix/$folder
 problems=0
 for file in function_Varnets.mex function_Varnets.mexa64 function_Varnets.mexw64 \
-            function_Varnets.m Contents.m; do
+            function_Varnets.m Contents.m functionSignatures.json test_function_Varnets.m; do
     if [ -e "$build/mex/$file" ] && [ ! -f "$dir/$file" ]; then
         echo "FAILED  $file was built but not installed in $dir"
         problems=$((problems + 1))

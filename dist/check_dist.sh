@@ -1,13 +1,12 @@
 #!/bin/sh
-# check_dist.sh MODE WORK ARCHIVE SOURCE_DIR MEXW64 OCTAVE_CLI
+# check_dist.sh WORK ARCHIVE SOURCE_DIR MEXW64 OCTAVE_CLI
 # Checks the download bundle ARCHIVE as a user meets it: its listing holds
 # exactly the expected files under one top folder (the .mexw64 when MEXW64
 # is ON), and, unpacked with unzip into the emptied folder WORK, its test
 # script passes in a fresh Octave whose path holds only the bundle folder.
-# MODE "build" first replaces the shipped Octave module with one built by
-# the bundle's build_function_Varnets with its default folders.
+# (toolbox_build_script builds the module from the same layout.)
 set -eu
-mode=$1 work=$2 archive=$3 source=$4 mexw64=$5 octave=$6
+work=$1 archive=$2 source=$3 mexw64=$4 octave=$5
 top=$(basename "$archive" .zip)
 
 expected=$(mktemp) listed=$(mktemp)
@@ -37,17 +36,10 @@ unzip -q "$archive" -d "$work"
 bundle=$work/$top
 cd "$work"
 
-build=""
-if [ "$mode" = build ]; then
-  rm "$bundle/function_Varnets.mex"
-  build="module = build_function_Varnets([], [], {'-Wall', '-Wextra', '-Werror'});
-         assert(strcmp(module, fullfile(bundle, 'function_Varnets.mex')), 'built %s', module);"
-fi
 "$octave" --no-gui --norc --quiet --eval "
   bundle = '$bundle';
   addpath(bundle);
   cd(bundle);
-  $build
   found = which('function_Varnets');
   assert(strcmp(found, fullfile(bundle, 'function_Varnets.mex')), 'function_Varnets is %s', found);
   test_function_Varnets"

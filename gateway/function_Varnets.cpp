@@ -62,12 +62,14 @@ const char* identifier(failure f) {
     std::abort();  // the host unwinds out of mexErrMsgIdAndTxt; it never returns
 }
 
-// Every weight rounds to 0: the call is valid (the result is all 0), but
-// rarely what was meant, e.g. a normalised fspecial('gaussian') mask.
+// Every weight rounds to 0: the call is valid (the window is empty, so the
+// result is constant), but rarely what was meant, e.g. a normalised
+// fspecial('gaussian') mask.
 void warn_no_weights() {
     mexWarnMsgIdAndTxt("function_Varnets:noWeights",
                        "Every weight rounds to 0 (weights are rounded to whole numbers), so the "
-                       "result is all 0. Scale the mask up, e.g. W / min(W(W > 0)).");
+                       "window is empty and the result does not depend on the image. Scale the "
+                       "mask up, e.g. W / min(W(W > 0)).");
 }
 
 // Where each argument sits in prhs.

@@ -39,9 +39,10 @@ function varargout = function_Varnets(varargin)
 %     values are sorted with their weights, and B is the first value at
 %     which the running sum of 2*Wr reaches sum(Wr(:)) - Tr, or the
 %     largest value if it never does. If every weight rounds to 0 (as for
-%     a normalised mask such as FSPECIAL('gaussian', 3, 1)), B is 0 and
-%     the warning function_Varnets:noWeights says so; scale such a mask
-%     up first, e.g. W / min(W(W > 0)).
+%     a normalised mask such as FSPECIAL('gaussian', 3, 1)), the window is
+%     empty: B is 0 (for a binary image, all true if Tr < 0, else all
+%     false) and the warning function_Varnets:noWeights says so; scale
+%     such a mask up first, e.g. W / min(W(W > 0)).
 %
 %   Example
 %     A = [3 5 7 8; 1 4 6 11; 2 0 9 10];

@@ -1,7 +1,8 @@
 function failures = check_build_script (toolbox_dir, source_dir, reference_mex)
   % Builds the module with build_function_Varnets the way a user of the
-  % toolbox folder would (a copy of the script and the help file, the
-  % sources passed in, the module written beside them) and checks it
+  % download bundle would (the script, the help file and the core/ and
+  % gateway/ sources in one folder, the module written beside them; all
+  % defaults) and checks it
   % against REFERENCE_MEX, the module built by CMake: the same bits on
   % random calls, and dispatch calling the x86 kernels it compiled.
   % Returns the failure count.
@@ -9,11 +10,13 @@ function failures = check_build_script (toolbox_dir, source_dir, reference_mex)
   mkdir (bundle);
   copyfile (fullfile (toolbox_dir, "build_function_Varnets.m"), bundle);
   copyfile (fullfile (toolbox_dir, "function_Varnets.m"), bundle);
+  copyfile (fullfile (source_dir, "core"), fullfile (bundle, "core"));
+  copyfile (fullfile (source_dir, "gateway"), fullfile (bundle, "gateway"));
   copyfile (reference_mex, fullfile (bundle, "reference_Varnets.mex"));
   addpath (bundle);
   failures = 0;
   unwind_protect
-    steps = {"build", @() build (bundle, source_dir)
+    steps = {"build", @() build (bundle)
              "same bits as the CMake module", @same_bits
              "dispatch calls the x86 kernels", @() calls_x86_kernels (bundle)};
     for i = 1:rows (steps)
@@ -36,8 +39,8 @@ function failures = check_build_script (toolbox_dir, source_dir, reference_mex)
   printf ("%d failed\n", failures);
 end
 
-function build (bundle, source_dir)
-  module = build_function_Varnets ([], source_dir, {"-Wall", "-Wextra", "-Werror"});
+function build (bundle)
+  module = build_function_Varnets ([], [], {"-Wall", "-Wextra", "-Werror"});
   if (! strcmp (module, fullfile (bundle, "function_Varnets.mex")))
     error ("built %s, not beside the script", module);
   end

@@ -239,6 +239,21 @@ assert(strcmp(got, 'function_Varnets:nargout'), 'two outputs raised %s', got);
 assert(function_Varnets(1, [2147483647.49 ones(1, 8)]) == 1);
 assert(function_Varnets(1, [-2147483649.4 ones(1, 8)]) == 1);
 
+%% [] stands for the default W or T
+A = magic(5);
+W = [1 2 1; 2 3 2; 1 2 1];
+assert(isequal(function_Varnets(A, [], 2), function_Varnets(A, ones(3), 2)));
+assert(isequal(function_Varnets(A, W, []), function_Varnets(A, W, 0)));
+
+%% Weights that all round to 0 leave an empty window, and say so
+state = warning('on', 'function_Varnets:noWeights');
+lastwarn('');
+B = function_Varnets(magic(4), 0.49 * ones(3));
+[~, id] = lastwarn();
+warning(state);
+assert(strcmp(id, 'function_Varnets:noWeights'), 'warning %s', id);
+assert(isequal(B, zeros(4)));
+
 % runtests reports each section itself in MATLAB; a plain run in Octave
 % gets here only if every check above held.
 if exist('OCTAVE_VERSION', 'builtin')

@@ -16,7 +16,7 @@
 //   row_above(v), row_below(v)   lane i takes lane i-1 / i+1; the end lane keeps its own
 //   table, load_table(const uint8_t[16]), lookup(table, index < 16)
 //   table64, load_table64(const uint8_t[64]), lookup64(table64, index < 64)
-//   prefetch(const void*)
+//   prefetch(const void*)                 into the level-2 cache
 #ifndef VARNETS_ENGINE_LOGICAL_H
 #define VARNETS_ENGINE_LOGICAL_H
 

@@ -32,7 +32,7 @@
 //   not_above(a, b)                                  a <= b
 //   splat(int32), keep(mask, weight)                 weights: broadcast, and
 //   flushes_denormals()                              min/max would flush denormals
-//   prefetch(const void*)
+//   prefetch(const void*)                            into the level-2 cache
 #ifndef VARNETS_ENGINE_NUMERIC_H
 #define VARNETS_ENGINE_NUMERIC_H
 
@@ -68,6 +68,7 @@ inline int lowest_bit(std::uint64_t word) {
 
 constexpr std::size_t strip_rows = 512;  // a multiple of the lanes
 constexpr std::size_t lead = 16;         // index of row 0: aligned, row -1 before it; >= lanes
+constexpr std::size_t block_cols = 64;   // columns per block of the sweep
 
 // Pages with fewer pixels take the reference path: it has no set-up cost
 // (measured: at 2x2 the vector kernels are already ahead).
@@ -174,15 +175,30 @@ struct numeric_engine {
     // the entries around them repeat the edge ones, so whole-vector loads
     // only ever see real window values. NaN and zeros are noted on the way;
     // only columns with zeros get a second look for their signs.
+    //
+    // `ahead`, when not null, is the input column to be loaded two columns
+    // from now: its rows are prefetched (into the level-2 cache) block by
+    // block as these are read, so the reads of the sweep stay ahead of its
+    // jumps between column segments, which the hardware prefetcher does not
+    // follow, without a burst of prefetches at the start of each column.
     template <class Pixel>
-    static void load_column(const Pixel* column, std::size_t rows, std::size_t s0, std::size_t h,
-                            float_column& out) {
+    static void load_column(const Pixel* column, const Pixel* ahead, std::size_t rows,
+                            std::size_t s0, std::size_t h, float_column& out) {
+        constexpr std::size_t block_bytes = L * sizeof(Pixel);
         float* v = out.v + lead;
         std::fill(out.nan_rows, out.nan_rows + float_column::words, 0);
         std::uint64_t nan_bits = 0;
         mask zeros = Ops::none();
         std::size_t i = 0;
         for (; i + L <= h; i += L) {
+            if (ahead != nullptr) {
+                const char* next = reinterpret_cast<const char*>(ahead + s0 + i);
+                if constexpr (block_bytes >= line_bytes) {
+                    for (std::size_t b = 0; b < block_bytes; b += line_bytes) Ops::prefetch(next + b);
+                } else if (i * sizeof(Pixel) % line_bytes == 0) {
+                    Ops::prefetch(next);
+                }
+            }
             const value x = Ops::load_pixels(column + s0 + i);
             Ops::store(v + i, x);
             nan_bits |= std::uint64_t{Ops::nan_bits(x)} << (i % 64);
@@ -328,41 +344,45 @@ struct numeric_engine {
     // -----------------------------------------------------------------------
     // The sweep over strips and columns.
 
-    static void prefetch_range(const void* start, std::size_t bytes) {
-        const char* p = static_cast<const char*>(start);
-        for (std::size_t at = 0; at < bytes; at += 64) Ops::prefetch(p + at);
-    }
-
-    // Walks the strips and, inside each, the output columns; hands the
-    // kernel each newly loaded input column (column_in) and then each output
-    // column with its three window columns (column_out). Columns beyond the
-    // edges are the edge columns themselves.
+    // Walks blocks of columns; inside a block, its strips; inside a strip,
+    // the block's output columns. Hands the kernel each newly loaded input
+    // column (column_in) and then each output column with its three window
+    // columns (column_out). Columns beyond the edges are the edge columns
+    // themselves.
+    //
+    // Blocks keep each cache line that two column segments share (where a
+    // strip or a column ends inside a line) in the cache between its two
+    // writes: walking all columns before the next strip would evict it
+    // first and cost two memory round trips for one line. The two input
+    // columns left of each block are loaded again for it.
     template <class Pixel, class Kernel>
     static void sweep(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
                       Kernel& kernel) {
         float_column ring[3];
-        for (std::size_t s0 = 0; s0 < rows; s0 += strip_rows) {
-            const std::size_t h = std::min(strip_rows, rows - s0);
-            auto fill = [&](int slot, std::size_t c) {
-                // The column after this one, ahead of time: the hardware
-                // prefetcher does not follow the jumps between column segments.
-                if (c + 1 < cols) prefetch_range(src + (c + 1) * rows + s0, h * sizeof(Pixel));
-                load_column(src + c * rows, rows, s0, h, ring[slot]);
-                kernel.column_in(ring[slot], slot, h);
-            };
-            int left = 0, centre = 0, right = 0;
-            fill(0, 0);
-            if (cols > 1) fill(right = 1, 1);
-            for (std::size_t c = 0;; ++c) {
-                const window_columns w = make_window(ring[left], ring[centre], ring[right]);
-                kernel.column_out(w, left, centre, right, dst + c * rows + s0, h);
-                if (c + 1 == cols) break;
-                left = centre;
-                centre = right;
-                if (c + 2 < cols)
-                    fill(right = 3 - left - centre, c + 2);  // the slot neither of them holds
-                else
-                    right = centre;
+        for (std::size_t c0 = 0; c0 < cols; c0 += block_cols) {
+            const std::size_t c1 = std::min(cols, c0 + block_cols);
+            for (std::size_t s0 = 0; s0 < rows; s0 += strip_rows) {
+                const std::size_t h = std::min(strip_rows, rows - s0);
+                auto fill = [&](int slot, std::size_t c) {
+                    const Pixel* ahead = c + 2 < cols ? src + (c + 2) * rows : nullptr;
+                    load_column(src + c * rows, ahead, rows, s0, h, ring[slot]);
+                    kernel.column_in(ring[slot], slot, h);
+                };
+                int left = 0, centre = 0, right = 0;
+                if (c0 > 0) fill(left = 1, c0 - 1);
+                fill(centre = 0, c0);
+                if (c0 + 1 < cols) fill(right = 2, c0 + 1);
+                for (std::size_t c = c0;; ++c) {
+                    const window_columns w = make_window(ring[left], ring[centre], ring[right]);
+                    kernel.column_out(w, left, centre, right, dst + c * rows + s0, h);
+                    if (c + 1 == c1) break;
+                    left = centre;
+                    centre = right;
+                    if (c + 2 < cols)
+                        fill(right = 3 - left - centre, c + 2);  // the slot neither of them holds
+                    else
+                        right = centre;
+                }
             }
         }
     }

@@ -86,7 +86,7 @@ struct avx2_ops {
         _mm256_stream_pd(p + 4, _mm256_cvtps_pd(_mm256_extractf128_ps(v, 1)));
     }
     static void stream_fence() { _mm_sfence(); }
-    static void prefetch(const void* p) { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0); }
+    static void prefetch(const void* p) { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T1); }
 
     // With denormals-are-zero set in MXCSR, min and max see zeros.
     static bool flushes_denormals() { return (_mm_getcsr() & (1u << 6)) != 0; }
@@ -111,7 +111,7 @@ struct avx2_bytes {
         _mm256_stream_si256(reinterpret_cast<__m256i*>(p), v);
     }
     static void stream_fence() { _mm_sfence(); }
-    static void prefetch(const void* p) { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0); }
+    static void prefetch(const void* p) { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T1); }
 
     static bytes splat(std::uint8_t v) { return _mm256_set1_epi8(static_cast<char>(v)); }
     static bytes zero() { return _mm256_setzero_si256(); }

@@ -78,7 +78,7 @@ struct avx512_ops {
         _mm512_stream_pd(p + 8, _mm512_cvtps_pd(_mm512_extractf32x8_ps(v, 1)));
     }
     static void stream_fence() { _mm_sfence(); }
-    static void prefetch(const void* p) { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0); }
+    static void prefetch(const void* p) { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T1); }
 
     // With denormals-are-zero set in MXCSR, min and max see zeros.
     static bool flushes_denormals() { return (_mm_getcsr() & (1u << 6)) != 0; }
@@ -97,7 +97,7 @@ struct avx512_bytes {
     static constexpr bool streams = true;
     static void stream(std::uint8_t* p, bytes v) { _mm512_stream_si512(reinterpret_cast<__m512i*>(p), v); }
     static void stream_fence() { _mm_sfence(); }
-    static void prefetch(const void* p) { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0); }
+    static void prefetch(const void* p) { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T1); }
 
     static bytes splat(std::uint8_t v) { return _mm512_set1_epi8(static_cast<char>(v)); }
     static bytes zero() { return _mm512_setzero_si512(); }

@@ -103,7 +103,7 @@ struct neon_ops {
 #if defined(_MSC_VER) && !defined(__clang__)
         __prefetch(p);
 #else
-        __builtin_prefetch(p);
+        __builtin_prefetch(p, 0, 2);  // read, into the level-2 cache
 #endif
     }
 

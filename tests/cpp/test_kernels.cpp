@@ -270,20 +270,31 @@ TEST_P(vector_kernel, large_outputs_match_the_reference) {
 }
 
 // A lone NaN (or -0 among +0) on each row near the 512-row strip edges and
-// the image edges: its windows reach into the neighbouring strip and column.
-TEST_P(vector_kernel, lone_specials_at_strip_and_image_edges) {
-    const size_t rows = 1030, cols = 4;
-    for (double special : {std::nan(""), -0.0})
-        for (size_t row : {0, 1, 7, 8, 63, 64, 510, 511, 512, 513, 1023, 1024, 1028, 1029})
-            for (size_t col = 0; col < cols; ++col) {
-                std::vector<double> values(rows * cols);
-                for (size_t k = 0; k < values.size(); ++k) values[k] = special == 0 ? 0.0 : k % 7;
-                values[row + col * rows] = special;
-                for (const auto& m : {masks[0], masks[6], masks[4]})
-                    ASSERT_TRUE(matches_scalar<double>(GetParam(), values, rows, cols, m.w, 0))
-                        << "special " << special << " at row " << row << ", column " << col
-                        << ", weights " << m.name;
-            }
+// the image edges, and in the columns around the sweep's 64-column block
+// edges: its windows reach into the neighbouring strip, column and block.
+TEST_P(vector_kernel, lone_specials_at_strip_block_and_image_edges) {
+    struct placement {
+        size_t rows, cols;
+        std::vector<size_t> at_rows, at_cols;
+    };
+    const placement placements[] = {
+        {1030, 4, {0, 1, 7, 8, 63, 64, 510, 511, 512, 513, 1023, 1024, 1028, 1029}, {0, 1, 2, 3}},
+        {20, 130, {0, 9, 19}, {0, 62, 63, 64, 65, 66, 127, 128, 129}},
+    };
+    for (const placement& pl : placements) {
+        for (double special : {std::nan(""), -0.0})
+            for (size_t row : pl.at_rows)
+                for (size_t col : pl.at_cols) {
+                    const size_t rows = pl.rows, cols = pl.cols;
+                    std::vector<double> values(rows * cols);
+                    for (size_t k = 0; k < values.size(); ++k) values[k] = special == 0 ? 0.0 : k % 7;
+                    values[row + col * rows] = special;
+                    for (const auto& m : {masks[0], masks[6], masks[4]})
+                        ASSERT_TRUE(matches_scalar<double>(GetParam(), values, rows, cols, m.w, 0))
+                            << "special " << special << " at row " << row << ", column " << col
+                            << ", weights " << m.name;
+                }
+    }
 }
 
 // Sets or clears the CPU's flush-denormals-to-zero mode for the inputs of

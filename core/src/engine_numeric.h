@@ -26,6 +26,8 @@
 //   load_pixels(const P*), store_pixels(P*, value)   P double or float, converted
 //   streams, stream_pixels(P*, value), stream_fence()   whole 64-byte lines
 //                                                    cache-bypassing stores
+//   join(lo, hi, shift)                              where streams: lanes shift..
+//                                                    of lo, then the first of hi
 //   nan_bits(value)                                  bit i: lane i is NaN
 //   none(), unordered(a, b), either(m, n), any(m)
 //   is_zero(v), negative_zero(v), positive_zero(v)   == 0; bit patterns of -0, +0
@@ -288,20 +290,38 @@ struct numeric_engine {
     // of the next share a line unless the column height is a multiple of
     // the line) would be written to memory twice, the second write waiting
     // for the first: about one memory round trip per line.
+    //
+    // Where the output's lines do not start at a multiple of L rows (a
+    // host's array starts 16 bytes past a line), blocks are still computed
+    // at multiples of L, where their window loads are aligned (unaligned,
+    // they cost a quarter more), and each streamed line is joined from two
+    // of them.
     template <class Pixel, class Block>
     VARNETS_INLINE static void each_block(Pixel* out, std::size_t h, bool stream, Block&& block) {
         std::size_t r = 0;
-        if (stream) {
-            constexpr std::size_t per_line = line_bytes / sizeof(Pixel);
-            const std::size_t head = std::min(
-                h, (-reinterpret_cast<std::uintptr_t>(out) & (line_bytes - 1)) / sizeof(Pixel));
-            const std::size_t lines_end = head + (h - head) / per_line * per_line;
-            for (; r + L <= head; r += L) Ops::store_pixels(out + r, block(r));
-            if (r < head) {
-                store_part(out + r, block(r), head - r);
-                r = head;
+        if constexpr (Ops::streams) {
+            if (stream) {
+                constexpr std::size_t per_line = line_bytes / sizeof(Pixel);
+                const std::size_t head = std::min(
+                    h, (-reinterpret_cast<std::uintptr_t>(out) & (line_bytes - 1)) / sizeof(Pixel));
+                const std::size_t lines_end = head + (h - head) / per_line * per_line;
+                const std::size_t shift = head % L;
+                for (; r + L <= head; r += L) Ops::store_pixels(out + r, block(r));
+                if (shift == 0) {
+                    for (; r + L <= lines_end; r += L) Ops::stream_pixels(out + r, block(r));
+                } else {
+                    value current = block(r);
+                    store_part(out + r, current, shift);
+                    std::size_t line = head;
+                    for (; line + L <= lines_end; line += L) {
+                        r += L;
+                        const value next = block(r);
+                        Ops::stream_pixels(out + line, Ops::join(current, next, shift));
+                        current = next;
+                    }
+                    r = line;  // the rest, past the last whole line, below
+                }
             }
-            for (; r + L <= lines_end; r += L) Ops::stream_pixels(out + r, block(r));
         }
         for (; r + L <= h; r += L) Ops::store_pixels(out + r, block(r));
         if (r < h) store_part(out + r, block(r), h - r);

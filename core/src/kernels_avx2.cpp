@@ -86,6 +86,13 @@ struct avx2_ops {
         _mm256_stream_pd(p + 4, _mm256_cvtps_pd(_mm256_extractf128_ps(v, 1)));
     }
     static void stream_fence() { _mm_sfence(); }
+    static value join(value lo, value hi, std::size_t shift) {
+        const __m256i index = _mm256_add_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7),
+                                               _mm256_set1_epi32(static_cast<int>(shift)));
+        const __m256 from_hi = _mm256_castsi256_ps(_mm256_cmpgt_epi32(index, _mm256_set1_epi32(7)));
+        return _mm256_blendv_ps(_mm256_permutevar8x32_ps(lo, index),
+                                _mm256_permutevar8x32_ps(hi, index), from_hi);
+    }
     static void prefetch(const void* p) { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T1); }
 
     // With denormals-are-zero set in MXCSR, min and max see zeros.

@@ -78,6 +78,12 @@ struct avx512_ops {
         _mm512_stream_pd(p + 8, _mm512_cvtps_pd(_mm512_extractf32x8_ps(v, 1)));
     }
     static void stream_fence() { _mm_sfence(); }
+    static value join(value lo, value hi, std::size_t shift) {
+        const __m512i index = _mm512_add_epi32(
+            _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
+            _mm512_set1_epi32(static_cast<int>(shift)));
+        return _mm512_permutex2var_ps(lo, index, hi);  // index bit 4 picks hi
+    }
     static void prefetch(const void* p) { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T1); }
 
     // With denormals-are-zero set in MXCSR, min and max see zeros.

@@ -131,7 +131,13 @@ struct neon_bytes {
     static constexpr bool streams = false;
     static void stream(std::uint8_t* p, bytes v) { vst1q_u8(p, v); }
     static void stream_fence() {}
-    static void prefetch(const void* p) { neon_ops::prefetch(p); }
+    static void prefetch(const void* p) {
+#if defined(_MSC_VER) && !defined(__clang__)
+        __prefetch(p);
+#else
+        __builtin_prefetch(p);
+#endif
+    }
 
     static bytes splat(std::uint8_t v) { return vdupq_n_u8(v); }
     static bytes zero() { return vdupq_n_u8(0); }

@@ -4,7 +4,7 @@ BUILD ?= build
 BUILD_SANITIZE ?= build-sanitize
 BUILD_FUZZ ?= build-fuzz
 BUILD_AARCH64 ?= build-aarch64
-FUZZ_SECONDS ?= 60
+FUZZ_SECONDS ?= 30
 JOBS ?= $(shell nproc)
 CTEST = ctest --output-on-failure --no-tests=error
 

@@ -118,7 +118,7 @@ function varargout = function_Varnets(varargin)
 %     (Octave:bad-alloc) or "function_Varnets: failed to allocate N bytes
 %     of memory" (no identifier).
 %     One warning: function_Varnets:noWeights when every weight rounds to
-%     0 (the call goes on and returns zeros).
+%     0 (the call goes on; its result does not depend on A).
 %
 %   Speed
 %     The module picks the fastest code this CPU runs (AVX-512, AVX2,

@@ -3,6 +3,7 @@
 // flags; CPU detection sits behind architecture checks, so this file compiles
 // for any target with no flags or defines.
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -149,9 +150,18 @@ bool cpu_has_avx512() {
 
 }  // namespace
 
+namespace {
+std::atomic<std::size_t> forced_footprint{0};
+}  // namespace
+
 std::size_t streaming_footprint() {
-    static const std::size_t bytes = last_level_cache() / 4;
-    return bytes;
+    static const std::size_t measured = last_level_cache() / 4;
+    const std::size_t forced = forced_footprint.load(std::memory_order_relaxed);
+    return forced != 0 ? forced : measured;
+}
+
+void force_streaming_footprint(std::size_t bytes) {
+    forced_footprint.store(bytes, std::memory_order_relaxed);
 }
 
 bool kernel_available(kernel k) {

@@ -32,6 +32,9 @@ void avx512_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size
 // output would only evict the input from them. A quarter of the last-level
 // cache (8 MB where its size is unknown); measured once per process.
 std::size_t streaming_footprint();
+// For tests: use `bytes` instead of the measured value (0: measured again),
+// so that the streamed path runs on any CPU, whatever its cache.
+void force_streaming_footprint(std::size_t bytes);
 
 #if defined(__aarch64__) || defined(_M_ARM64)
 constexpr bool have_neon = true;

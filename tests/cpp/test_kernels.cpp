@@ -15,6 +15,7 @@
 #include <limits>
 
 #include "image_compare.h"
+#include "kernels.h"
 #include "networks.h"
 #include "random_cases.h"
 #include "reference.h"
@@ -259,9 +260,19 @@ TEST_P(vector_kernel, single_images_match_the_reference) {
     sizes_and_masks<float>(GetParam(), 22, numeric_sizes());
 }
 
-// Outputs of 16 MB and more are written with streaming stores, each column
-// cut at its own 32-byte boundary: odd heights give every alignment.
+// While alive, arrays from `bytes` of input and output on are streamed, as
+// on a CPU whose last-level cache is four times that: the streamed path runs
+// whatever this CPU's cache.
+struct streamed_from {
+    explicit streamed_from(std::size_t bytes) { varnets::force_streaming_footprint(bytes); }
+    ~streamed_from() { varnets::force_streaming_footprint(0); }
+};
+
+// Streamed outputs: whole lines with streaming stores, joined from two
+// blocks where a column's lines do not start at a block; odd heights give
+// every alignment.
 TEST_P(vector_kernel, large_outputs_match_the_reference) {
+    const streamed_from small_cache(std::size_t{1} << 20);
     random_cases::engine rng(25);
     const auto values = test_image(rng, 4097 * 1025, 2);
     ASSERT_TRUE(matches_scalar<double>(GetParam(), values, 2049, 1025, masks[0].w, 0));
@@ -280,6 +291,7 @@ TEST_P(vector_kernel, lone_specials_at_strip_block_and_image_edges) {
     const placement placements[] = {
         {1030, 4, {0, 1, 7, 8, 63, 64, 510, 511, 512, 513, 1023, 1024, 1028, 1029}, {0, 1, 2, 3}},
         {20, 130, {0, 9, 19}, {0, 62, 63, 64, 65, 66, 127, 128, 129}},
+        {20, 65, {0, 19}, {63, 64}},  // a last block of one column
     };
     for (const placement& pl : placements) {
         for (double special : {std::nan(""), -0.0})
@@ -359,6 +371,7 @@ TEST_P(vector_kernel, random_weights_and_orders_match_the_reference) {
 // to be streamed as a whole, written one element past an aligned address as
 // a host's arrays may be.
 TEST_P(vector_kernel, stacks_of_pages_match_page_by_page) {
+    const streamed_from small_cache(std::size_t{1} << 20);  // the large stack streams
     random_cases::engine rng(26);
     struct stack {
         size_t rows, cols, pages;

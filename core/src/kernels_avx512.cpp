@@ -3,20 +3,10 @@
 // compare results (one-byte images: logical_avx512.cpp).
 // Compiled with those flags plus AVX2's, and called only after dispatch has
 // checked the CPU and the operating system.
-// GCC 12 reports the deliberately undefined pass-through operand inside its
-// own _mm512_min_ps and others as uninitialised.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#include <immintrin.h>
-#pragma GCC diagnostic pop
-#else
-#include <immintrin.h>
-#endif
 
 #include <limits>
 
+#include "intrinsics_avx512.h"
 #include "engine_numeric.h"
 #include "kernels.h"
 

@@ -4,18 +4,8 @@
 // engine, the compiler's inlining budget for the file ran out before this
 // engine's op calls, which then took half as long again (512x512 logical
 // median, AVX-512 on a Zen 4: 0.049 -> 0.072 ns per pixel).
-// GCC 12 reports the deliberately undefined pass-through operand inside its
-// own _mm512_andnot_si512 and others as uninitialised.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#include <immintrin.h>
-#pragma GCC diagnostic pop
-#else
-#include <immintrin.h>
-#endif
 
+#include "intrinsics_avx512.h"
 #include "engine_logical.h"
 #include "kernels.h"
 

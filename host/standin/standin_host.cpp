@@ -66,6 +66,12 @@ mxArray* create(mxClassID id, std::vector<mwSize> dims, bool complex, bool spars
     return a;
 }
 
+std::string formatted(const char* format, va_list args) {
+    char message[1024];
+    std::vsnprintf(message, sizeof message, format, args);
+    return message;
+}
+
 std::vector<standin::mex_warning>& issued_warnings() {
     static std::vector<standin::mex_warning> issued;
     return issued;
@@ -133,19 +139,17 @@ const char* mxGetClassName(const mxArray* pa) {
 }
 
 void mexErrMsgIdAndTxt(const char* identifier, const char* format, ...) {
-    char message[1024];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(message, sizeof message, format, args);
+    const std::string message = formatted(format, args);
     va_end(args);
     throw standin::mex_error(identifier, message);
 }
 
 void mexWarnMsgIdAndTxt(const char* identifier, const char* format, ...) {
-    char message[1024];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(message, sizeof message, format, args);
+    const std::string message = formatted(format, args);
     va_end(args);
     issued_warnings().push_back({identifier, message});
 }

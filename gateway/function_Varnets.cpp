@@ -131,6 +131,26 @@ double element_as_double(const void* data, mxClassID id, std::size_t i) {
 constexpr std::uint64_t host_size_limit =
     static_cast<std::uint64_t>(std::numeric_limits<mwSize>::max());
 
+// How to filter an integer image of a class the module refuses.
+const char* integer_image_hint(mxClassID id) {
+    switch (id) {
+        case mxINT16_CLASS:
+            return " To filter its gray levels, filter single(A), which holds 16-bit values "
+                   "exactly, and convert back: int16(function_Varnets(single(A))).";
+        case mxUINT16_CLASS:
+            return " To filter its gray levels, filter single(A), which holds 16-bit values "
+                   "exactly, and convert back: uint16(function_Varnets(single(A))).";
+        case mxINT32_CLASS:
+        case mxUINT32_CLASS:
+        case mxINT64_CLASS:
+        case mxUINT64_CLASS:
+            return " To filter its values, filter single(A) and convert back (single holds "
+                   "integers up to 2^24 exactly; the filter compares values in single "
+                   "precision).";
+        default: return "";
+    }
+}
+
 image_arg read_image(const mxArray* a) {
     image_arg image{};
     const mxClassID id = mxGetClassID(a);
@@ -140,26 +160,10 @@ image_arg read_image(const mxArray* a) {
         case mxLOGICAL_CLASS:
         case mxINT8_CLASS:
         case mxUINT8_CLASS: image.kind = pixels::bytes; break;
-        case mxINT16_CLASS:
-        case mxUINT16_CLASS:
-            fail(failure::image_class,
-                 "Image must be double, single, logical, int8 or uint8; got %s. To filter its "
-                 "gray levels, filter single(A), which holds 16-bit values exactly, and convert "
-                 "back: %s(function_Varnets(single(A))).",
-                 mxGetClassName(a), mxGetClassName(a));
-        case mxINT32_CLASS:
-        case mxUINT32_CLASS:
-        case mxINT64_CLASS:
-        case mxUINT64_CLASS:
-            fail(failure::image_class,
-                 "Image must be double, single, logical, int8 or uint8; got %s. To filter its "
-                 "values, filter single(A) and convert back (single holds integers up to 2^24 "
-                 "exactly; the filter compares values in single precision).",
-                 mxGetClassName(a));
         default:
             fail(failure::image_class,
-                 "Image must be double, single, logical, int8 or uint8; got %s.",
-                 mxGetClassName(a));
+                 "Image must be double, single, logical, int8 or uint8; got %s.%s",
+                 mxGetClassName(a), integer_image_hint(id));
     }
     if (mxIsComplex(a))
         fail(failure::image_complex, "Image must be real; got a complex %s array.",

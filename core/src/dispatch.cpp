@@ -148,10 +148,9 @@ bool cpu_has_avx512() {
 #endif
 }
 
-}  // namespace
-
-namespace {
+// Set by tests through force_streaming_footprint; 0: the measured value.
 std::atomic<std::size_t> forced_footprint{0};
+
 }  // namespace
 
 std::size_t streaming_footprint() {

@@ -9,8 +9,8 @@
 // once per strip.
 //
 // Paths (see plan.h): nine equal weights select a fixed rank from sorted
-// column triples shared between output columns (eight output columns at a
-// time where the output stays in the cache); fewer equal taps sort their
+// column triples shared between output columns (for the median, eight
+// output columns at a time where the output stays in the cache); fewer equal taps sort their
 // values; positive weights either weigh a few candidate ranks or carry the
 // weights through the sort; negative weights run the insertion-sort
 // emulation everywhere.
@@ -554,16 +554,15 @@ struct numeric_engine {
         }
     };
 
-    // The same for outputs that are not streamed: eight output columns at a
-    // time, from the sorted vertical triples of their ten input columns,
-    // which stay in registers (or the stack, where registers run out: min
-    // and max bound the speed here, not loads); each triple serves up to
-    // three outputs and nothing goes through memory but the result. In the
+    // The median (K = 4) for outputs that are not streamed: eight output
+    // columns at a time, from the sorted vertical triples of their ten input
+    // columns, which stay in registers (or the stack, where registers run
+    // out: min and max bound the speed here, not loads); each triple serves
+    // up to three outputs and nothing goes through memory but the result. In the
     // cache this takes a tenth to a sixth less time than the kernel above;
     // for streamed outputs the memory walk decides, and there the bursts of
     // eight column loads cost doubles a tenth more.
-    template <int K>
-    struct full_uniform_group_kernel : kernel_defaults {
+    struct median_group_kernel : kernel_defaults {
         static constexpr std::size_t group = 8;
         plan p;
         bool stream;
@@ -619,12 +618,7 @@ struct numeric_engine {
                     triple(col[j + 2], r0, lo[j + 2], mid[j + 2], hi[j + 2]);
                     triple(col[j + 3], r0, lo[j + 3], mid[j + 3], hi[j + 3]);
                     value first, second;
-                    if constexpr (K == 4) {
-                        median_pair(lo + j, mid + j, hi + j, first, second);
-                    } else {
-                        first = net::template rank9<K>(lo + j, mid + j, hi + j);
-                        second = net::template rank9<K>(lo + j + 1, mid + j + 1, hi + j + 1);
-                    }
+                    median_pair(lo + j, mid + j, hi + j, first, second);
                     if (r0 < whole) {
                         // Columns past the last of a partial group are not stored.
                         if (j < n) Ops::store_pixels(out[j] + r0, first);
@@ -644,7 +638,7 @@ struct numeric_engine {
             for (std::size_t j = 0; j < n; ++j) {
                 const tap_pointers<9> taps(p, w[j]);
                 store_results(w[j], out[j], h, false, results[j],
-                              [&](std::size_t r0) { return stable_uniform<9>(taps, r0, K); });
+                              [&](std::size_t r0) { return stable_uniform<9>(taps, r0, 4); });
             }
         }
     };
@@ -810,10 +804,15 @@ struct numeric_engine {
             case numeric_path::full_uniform:
                 ran = with_constant<0, 8>(p.variant, [&](auto k) {
                     constexpr int K = decltype(k)::value;
-                    if (stream)
-                        run<full_uniform_kernel<K>>(src, dst, rows, cols, pages, p, stream);
-                    else
-                        run<full_uniform_group_kernel<K>>(src, dst, rows, cols, pages, p, stream);
+                    // The grouped kernel for the median only: for every rank it
+                    // would add a third to the compile time of the sanitized builds.
+                    if constexpr (K == 4) {
+                        if (!stream) {
+                            run<median_group_kernel>(src, dst, rows, cols, pages, p, stream);
+                            return;
+                        }
+                    }
+                    run<full_uniform_kernel<K>>(src, dst, rows, cols, pages, p, stream);
                 });
                 break;
             case numeric_path::uniform:

@@ -10,10 +10,10 @@
 //
 // Paths (see plan.h): nine equal weights select a fixed rank from sorted
 // column triples shared between output columns (for the median, eight
-// output columns at a time where the output stays in the cache); fewer equal taps sort their
-// values; positive weights either weigh a few candidate ranks or carry the
-// weights through the sort; negative weights run the insertion-sort
-// emulation everywhere.
+// output columns at a time where the output stays in the cache); fewer
+// equal taps sort their values; positive weights either weigh a few
+// candidate ranks or carry the weights through the sort; negative weights
+// run the insertion-sort emulation everywhere.
 //
 // Min/max networks are exact only for windows without NaN and without a
 // -0/+0 mix. Converting a column notes its NaN rows and its zeros; blocks
@@ -181,8 +181,8 @@ struct numeric_engine {
     //
     // `ahead`, when not null, is the input column to be loaded a group and
     // a column from now (two columns for kernels that take one at a time):
-    // its rows are prefetched (into the level-2 cache) block by
-    // block as these are read, so the reads of the sweep stay ahead of its
+    // its rows are prefetched (into the level-2 cache) block by block as
+    // these are read, so the reads of the sweep stay ahead of its
     // jumps between column segments, which the hardware prefetcher does not
     // follow, without a burst of prefetches at the start of each column.
     template <class Pixel>
@@ -487,6 +487,15 @@ struct numeric_engine {
     // -----------------------------------------------------------------------
     // Kernels.
 
+    // Rows r0-1, r0, r0+1 of a padded column, sorted lane by lane.
+    VARNETS_INLINE static void triple(const float* v, std::size_t r0, value& lo, value& mid,
+                                      value& hi) {
+        lo = Ops::load(v + r0 - 1);
+        mid = Ops::load(v + r0);
+        hi = Ops::load(v + r0 + 1);
+        net::sort3(lo, mid, hi);
+    }
+
     // What a kernel has unless it says otherwise: one output column at a
     // time, nothing to do per input column.
     struct kernel_defaults {
@@ -510,8 +519,8 @@ struct numeric_engine {
             const float* v = c.row0();
             float* s = t[slot].v;
             for (std::size_t r = 0; r < h + lead; r += L) {
-                value a = Ops::load(v + r - 1), b = Ops::load(v + r), d = Ops::load(v + r + 1);
-                net::sort3(a, b, d);
+                value a, b, d;
+                triple(v, r, a, b, d);
                 Ops::store(s + r, a);
                 Ops::store(s + stride + r, b);
                 Ops::store(s + 2 * stride + r, d);
@@ -558,23 +567,15 @@ struct numeric_engine {
     // columns at a time, from the sorted vertical triples of their ten input
     // columns, which stay in registers (or the stack, where registers run
     // out: min and max bound the speed here, not loads); each triple serves
-    // up to three outputs and nothing goes through memory but the result. In the
-    // cache this takes a tenth to a sixth less time than the kernel above;
+    // up to three outputs and nothing goes through memory but the result.
+    // In the cache this takes a tenth to a sixth less time than the kernel
+    // above;
     // for streamed outputs the memory walk decides, and there the bursts of
     // eight column loads cost doubles a tenth more.
     struct median_group_kernel : kernel_defaults {
         static constexpr std::size_t group = 8;
         plan p;
         bool stream;
-
-        // Rows r0-1, r0, r0+1 of the column sorted lane by lane.
-        VARNETS_INLINE static void triple(const float* v, std::size_t r0, value& lo, value& mid,
-                                          value& hi) {
-            lo = Ops::load(v + r0 - 1);
-            mid = Ops::load(v + r0);
-            hi = Ops::load(v + r0 + 1);
-            net::sort3(lo, mid, hi);
-        }
 
         // Medians of two neighbouring windows, columns 0..2 and 1..3: the
         // median of nine is the median of the largest low, the median middle

@@ -64,7 +64,7 @@ using page_vector = std::vector<T, page_allocator<T>>;
 struct filter_case {
     const char* name;
     pixel_type type;
-    double weights[varnets::window_size];
+    double weights[9];
     double nan_fraction;
     bool same_as_median;  // OpenCV's 3x3 median computes the same filter
 };
@@ -141,7 +141,7 @@ struct image_set {
     page_vector<std::uint8_t> u8_src, u8_dst;  // 0 or 1, as the module sees a logical image
     cv::Mat u8_255, u8_out;                    // the same image as 0 or 255 for OpenCV
     cv::Mat f32_in, f32_out;                   // the double pipeline's float buffers
-    varnets::tap_list taps;
+    varnets::tap_set taps;
     std::int64_t threshold = 0;
 
     std::size_t pixels() const { return rows * cols * pages; }

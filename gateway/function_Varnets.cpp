@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <new>
+#include <vector>
 
 #include "mex_host.h"
 #include "varnets/filter.h"
@@ -88,7 +90,7 @@ struct image_arg {
 
 struct filter_call {
     image_arg image;
-    varnets::tap_list taps;
+    varnets::tap_set taps;
     std::int64_t threshold;
 };
 
@@ -198,23 +200,66 @@ mxClassID require_real_numeric(const mxArray* a, failure f, const char* what, co
     return id;
 }
 
-void read_weights(const mxArray* a, double weights[varnets::window_size]) {
-    const mxClassID id = require_real_numeric(a, failure::weights_class, "Weights", "3-by-3 array");
+// The window W describes: any 9 elements are the 3-by-3 mask read column by
+// column, as always; otherwise W is a 2-D matrix with an odd number of rows
+// and columns, at most max_window_side each. Every weight is checked here,
+// before anything is allocated.
+struct weights_arg {
+    const void* data = nullptr;  // null: the default ones(3)
+    mxClassID id = mxDOUBLE_CLASS;
+    int rows = 3, cols = 3;
+};
+
+weights_arg read_weights(const mxArray* a) {
+    weights_arg w;
+    w.id = require_real_numeric(a, failure::weights_class, "Weights", "matrix");
     const std::size_t count = mxGetNumberOfElements(a);
-    if (count != varnets::window_size)
-        fail(failure::weights_size, "Weights must have exactly 9 elements (a 3-by-3 mask); got %zu.%s",
-             count,
-             count == 2 ? " W weighs the positions of the 3-by-3 window; it is not a window size as "
-                          "in medfilt2, and the window is always 3-by-3."
-                        : "");
-    const void* data = mxGetData(a);
-    for (int i = 0; i < varnets::window_size; ++i) {
-        weights[i] = element_as_double(data, id, static_cast<std::size_t>(i));
-        if (!varnets::weight_in_range(weights[i]))
-            fail(failure::weights_value,
-                 "Weight %d is %g; weights must be finite and round to a 32-bit integer.", i + 1,
-                 weights[i]);
+    const mwSize ndims = mxGetNumberOfDimensions(a);
+    const std::size_t m = mxGetM(a), n = count / (m == 0 ? 1 : m);
+    constexpr std::size_t side = varnets::max_window_side;
+    if (count == 1)
+        fail(failure::weights_size,
+             "Weights must be a matrix with an odd number of rows and columns; got a scalar. W "
+             "holds the weight of each window position, not the window size: for a 5-by-5 "
+             "window, pass ones(5) (a 1-by-1 window would return A unchanged).");
+    if (count != 9) {
+        if (ndims > 2)
+            fail(failure::weights_size,
+                 "Weights must be a 2-D matrix with an odd number of rows and columns, or 9 "
+                 "elements (a 3-by-3 mask); got a %d-D array.",
+                 static_cast<int>(ndims));
+        if (m % 2 == 0 || n % 2 == 0)
+            fail(failure::weights_size,
+                 "Weights must have an odd number of rows and columns (the window is centred "
+                 "on each pixel), or 9 elements (a 3-by-3 mask); got %zu-by-%zu.%s",
+                 m, n,
+                 count == 2 ? " W weighs the positions of the window; it is not a window size "
+                              "as in medfilt2: for an m-by-n median, pass ones(m, n)."
+                            : "");
+        if (m > side || n > side)
+            fail(failure::weights_size,
+                 "Windows are at most %zu-by-%zu; got %zu-by-%zu weights.", side, side, m, n);
+        w.rows = static_cast<int>(m);
+        w.cols = static_cast<int>(n);
     }
+    w.data = mxGetData(a);
+    for (std::size_t i = 0; i < count; ++i) {
+        const double weight = element_as_double(w.data, w.id, i);
+        if (!varnets::weight_in_range(weight))
+            fail(failure::weights_value,
+                 "Weight %zu is %g; weights must be finite and round to a 32-bit integer.", i + 1,
+                 weight);
+    }
+    return w;
+}
+
+// The tap list of checked weights; throws std::bad_alloc.
+varnets::tap_set make_taps(const weights_arg& w) {
+    std::vector<double> weights(static_cast<std::size_t>(w.rows) * w.cols, 1.0);
+    if (w.data != nullptr)
+        for (std::size_t i = 0; i < weights.size(); ++i)
+            weights[i] = element_as_double(w.data, w.id, i);
+    return varnets::make_tap_list(weights.data(), w.rows, w.cols);
 }
 
 double read_order(const mxArray* a) {
@@ -239,10 +284,15 @@ filter_call read_call(int nlhs, int nrhs, const mxArray* prhs[]) {
     };
     filter_call call{};
     call.image = read_image(prhs[image_slot]);
-    double weights[varnets::window_size] = {1, 1, 1, 1, 1, 1, 1, 1, 1};
-    if (given(weights_slot)) read_weights(prhs[weights_slot], weights);
+    const weights_arg weights = given(weights_slot) ? read_weights(prhs[weights_slot]) : weights_arg{};
     const double order = given(order_slot) ? read_order(prhs[order_slot]) : 0.0;
-    call.taps = varnets::make_tap_list(weights);
+    bool out_of_memory = false;
+    try {
+        call.taps = make_taps(weights);
+    } catch (const std::bad_alloc&) {
+        out_of_memory = true;
+    }
+    if (out_of_memory) fail(failure::out_of_memory, "Not enough memory for the weights.");
     call.threshold = varnets::make_threshold(call.taps, order);
     if (call.taps.count == 0) warn_no_weights();
     return call;
@@ -309,13 +359,28 @@ void pellum_logical(mxArray* plhs[], const filter_call& call) {
                                 call.threshold);
 }
 
+// Runs the call; false when the filter ran out of working memory (windows
+// other than 3-by-3 keep padded columns of the image).
+bool run(mxArray* plhs[], const filter_call& call) {
+    try {
+        if (call.image.kind == pixels::bytes)
+            pellum_logical(plhs, call);
+        else
+            pellum_double(plhs, call);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 extern "C" VARNETS_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
                                            const mxArray* prhs[]) {
-    const filter_call call = read_call(nlhs, nrhs, prhs);
-    if (call.image.kind == pixels::bytes)
-        pellum_logical(plhs, call);
-    else
-        pellum_double(plhs, call);
+    bool ran = false;
+    {
+        const filter_call call = read_call(nlhs, nrhs, prhs);
+        ran = run(plhs, call);
+    }
+    if (!ran) fail(failure::out_of_memory, "Not enough working memory for the filter.");
 }

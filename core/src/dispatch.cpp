@@ -10,6 +10,7 @@
 
 #include "kernels.h"
 #include "reference.h"
+#include "window.h"
 
 #if defined(__unix__) || defined(__APPLE__)
 #include <unistd.h>
@@ -217,9 +218,50 @@ const char* kernel_name(kernel k) {
     return "unknown";
 }
 
+namespace {
+
+// The network kernel of a family, or null for the portable path.
+network_kernel network_kernel_of(kernel k) {
+    switch (k) {
+        case kernel::avx2:
+            if constexpr (have_avx2) return avx2_run_network;
+            break;
+        case kernel::avx512:
+            if constexpr (have_avx512) return avx512_run_network;
+            break;
+        case kernel::neon:
+            if constexpr (have_neon) return neon_run_network;
+            break;
+        default: break;
+    }
+    return nullptr;
+}
+
+// Windows other than 3 x 3: those whose taps all lie within the centred
+// 3 x 3 neighbourhood take the 3 x 3 kernels, with the same taps in the same
+// order; the others the walk for any window.
+template <class Filter3x3, class FilterAny>
+bool other_window(const tap_list& taps, Filter3x3 filter_3x3, FilterAny filter_any) {
+    if (taps.window_rows == 3 && taps.window_cols == 3) return false;
+    if (taps.within_3x3())
+        filter_3x3(as_3x3(taps));
+    else
+        filter_any();
+    return true;
+}
+
+}  // namespace
+
 void filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols, std::size_t pages,
     const tap_list& taps, std::int64_t threshold, kernel k) {
     if (pages == 0) return;  // an empty stack: there may be no buffers at all
+    if (other_window(
+            taps, [&](const tap_list& t) { filter_double(src, dst, rows, cols, pages, t, threshold, k); },
+            [&] {
+                window_filter_double(src, dst, rows, cols, pages, taps, threshold,
+                                     network_kernel_of(chosen_kernel(k)));
+            }))
+        return;
     switch (chosen_kernel(k)) {
         case kernel::avx2:
             if constexpr (have_avx2) return avx2_filter_double(src, dst, rows, cols, pages, taps, threshold);
@@ -239,6 +281,13 @@ void filter_double(const double* src, double* dst, std::size_t rows, std::size_t
 void filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols, std::size_t pages,
     const tap_list& taps, std::int64_t threshold, kernel k) {
     if (pages == 0) return;  // an empty stack: there may be no buffers at all
+    if (other_window(
+            taps, [&](const tap_list& t) { filter_single(src, dst, rows, cols, pages, t, threshold, k); },
+            [&] {
+                window_filter_single(src, dst, rows, cols, pages, taps, threshold,
+                                     network_kernel_of(chosen_kernel(k)));
+            }))
+        return;
     switch (chosen_kernel(k)) {
         case kernel::avx2:
             if constexpr (have_avx2) return avx2_filter_single(src, dst, rows, cols, pages, taps, threshold);
@@ -258,6 +307,10 @@ void filter_single(const float* src, float* dst, std::size_t rows, std::size_t c
 void filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols, std::size_t pages,
     const tap_list& taps, std::int64_t threshold, kernel k) {
     if (pages == 0) return;  // an empty stack: there may be no buffers at all
+    if (other_window(
+            taps, [&](const tap_list& t) { filter_logical(src, dst, rows, cols, pages, t, threshold, k); },
+            [&] { window_filter_logical(src, dst, rows, cols, pages, taps, threshold); }))
+        return;
     switch (chosen_kernel(k)) {
         case kernel::avx2:
             if constexpr (have_avx2)

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "engine_numeric.h"
+#include "engine_window.h"
 #include "kernels.h"
 
 namespace varnets {
@@ -108,6 +109,11 @@ void avx2_filter_double(const double* src, double* dst, std::size_t rows, std::s
 void avx2_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
     std::size_t pages, const tap_list& taps, std::int64_t threshold) {
     engine::numeric_engine<avx2_ops>::filter(src, dst, rows, cols, pages, taps, threshold);
+}
+
+bool avx2_run_network(const selection_network& network, const float* const* tap,
+                       std::size_t h, float* out, float* scratch) {
+    return engine::run_network<avx2_ops>(network, tap, h, out, scratch);
 }
 
 }  // namespace varnets

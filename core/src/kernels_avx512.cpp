@@ -8,6 +8,7 @@
 
 #include "intrinsics_avx512.h"
 #include "engine_numeric.h"
+#include "engine_window.h"
 #include "kernels.h"
 
 namespace varnets {
@@ -90,6 +91,11 @@ void avx512_filter_double(const double* src, double* dst, std::size_t rows, std:
 void avx512_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
     std::size_t pages, const tap_list& taps, std::int64_t threshold) {
     engine::numeric_engine<avx512_ops>::filter(src, dst, rows, cols, pages, taps, threshold);
+}
+
+bool avx512_run_network(const selection_network& network, const float* const* tap,
+                       std::size_t h, float* out, float* scratch) {
+    return engine::run_network<avx512_ops>(network, tap, h, out, scratch);
 }
 
 }  // namespace varnets

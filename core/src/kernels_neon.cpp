@@ -9,6 +9,7 @@
 
 #include "engine_logical.h"
 #include "engine_numeric.h"
+#include "engine_window.h"
 
 namespace varnets {
 
@@ -174,6 +175,11 @@ void neon_filter_single(const float* src, float* dst, std::size_t rows, std::siz
 void neon_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols,
     std::size_t pages, const tap_list& taps, std::int64_t threshold) {
     engine::logical_engine<neon_bytes>::filter(src, dst, rows, cols, pages, taps, threshold);
+}
+
+bool neon_run_network(const selection_network& network, const float* const* tap,
+                       std::size_t h, float* out, float* scratch) {
+    return engine::run_network<neon_ops>(network, tap, h, out, scratch);
 }
 
 }  // namespace varnets

@@ -12,6 +12,10 @@
 
 namespace varnets {
 
+// Positions of the 3 x 3 window, the one these kernels serve: dispatch hands
+// them only tap lists in that window (as_3x3).
+constexpr int window_size = 9;
+
 // Weighted kernels carry weights in 32-bit lanes; they run when every
 // running sum fits with room to spare.
 constexpr std::int64_t lane_weight_limit = std::int64_t{1} << 30;

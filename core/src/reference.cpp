@@ -1,49 +1,61 @@
 #include "reference.h"
 
-namespace varnets {
+#include <algorithm>
+#include <vector>
 
-void fill_offset_table(offset_table table, std::ptrdiff_t rows, bool top, bool bottom, bool left,
-                       bool right) {
-    for (int position = 0; position < window_size; ++position) {
-        std::ptrdiff_t dr = position % 3 - 1;
-        std::ptrdiff_t dc = position / 3 - 1;
-        if ((dr < 0 && top) || (dr > 0 && bottom)) dr = 0;
-        if ((dc < 0 && left) || (dc > 0 && right)) dc = 0;
-        table[position] = dr + dc * rows;
-    }
-}
+namespace varnets {
 
 namespace {
 
-// Visits the columns of every page one at a time, rewriting the offset
-// table for the top row, the inner rows and the bottom row of each, so the
-// per-pixel step never tests for borders.
-template <class Step>
-void region_sweep(std::size_t rows, std::size_t cols, std::size_t pages, Step step) {
+// Visits every pixel of every page, column by column, with its window values
+// gathered in tap order (converted to Value): each tap reads from its own
+// column, clamped into the page once per column, and from its row, clamped
+// only for the rows within reach of the top or bottom edge.
+template <class Value, class Pixel, class Step>
+void window_sweep(const Pixel* src, std::size_t rows, std::size_t cols, std::size_t pages,
+                  const tap_list& taps, Step step) {
+    const int n = taps.count;
     const auto m = static_cast<std::ptrdiff_t>(rows);
-    offset_table table;
-    for (std::size_t column = 0; column < cols * pages; ++column) {
-        const std::size_t c = column % cols;  // within its page
-        const bool left = c == 0;
-        const bool right = c + 1 == cols;
-        const std::size_t base = column * rows;
-        fill_offset_table(table, m, true, rows == 1, left, right);
-        step(base, table);
-        if (rows == 1) continue;
-        if (rows > 2) {
-            fill_offset_table(table, m, false, false, left, right);
-            for (std::size_t r = 1; r + 1 < rows; ++r) step(base + r, table);
+    std::vector<const Pixel*> column(static_cast<std::size_t>(n));
+    std::vector<std::ptrdiff_t> row_offset(static_cast<std::size_t>(n));
+    std::vector<Value> window(static_cast<std::size_t>(n) + 1);
+    std::ptrdiff_t reach = 0;
+    for (int a = 0; a < n; ++a) {
+        row_offset[a] = taps.row_offset(a);
+        reach = std::max(reach, row_offset[a] < 0 ? -row_offset[a] : row_offset[a]);
+    }
+    for (std::size_t page = 0; page < pages; ++page) {
+        const Pixel* page_src = src + page * rows * cols;
+        for (std::size_t c = 0; c < cols; ++c) {
+            for (int a = 0; a < n; ++a) {
+                const auto cc = std::clamp<std::ptrdiff_t>(
+                    static_cast<std::ptrdiff_t>(c) + taps.col_offset(a), 0,
+                    static_cast<std::ptrdiff_t>(cols) - 1);
+                column[a] = page_src + cc * m;
+            }
+            const std::size_t base = (page * cols + c) * rows;
+            for (std::ptrdiff_t r = 0; r < m; ++r) {
+                if (r >= reach && r + reach < m) {
+                    for (int a = 0; a < n; ++a)
+                        window[a] = static_cast<Value>(column[a][r + row_offset[a]]);
+                } else {
+                    for (int a = 0; a < n; ++a)
+                        window[a] = static_cast<Value>(
+                            column[a][std::clamp<std::ptrdiff_t>(r + row_offset[a], 0, m - 1)]);
+                }
+                step(base + static_cast<std::size_t>(r), window.data());
+            }
         }
-        fill_offset_table(table, m, false, true, left, right);
-        step(base + rows - 1, table);
     }
 }
 
 template <class Pixel>
 void reference_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
                        std::size_t pages, const tap_list& taps, std::int64_t threshold) {
-    region_sweep(rows, cols, pages, [&](std::size_t k, const offset_table table) {
-        dst[k] = numeric_pixel(src + k, table, taps, threshold);
+    std::vector<std::int64_t> weights(static_cast<std::size_t>(taps.count) + 1);
+    window_sweep<float>(src, rows, cols, pages, taps, [&](std::size_t k, float* window) {
+        std::copy(taps.doubled_weight, taps.doubled_weight + taps.count, weights.begin());
+        dst[k] = static_cast<Pixel>(numeric_pixel(window, weights.data(), taps.count, threshold));
     });
 }
 
@@ -62,9 +74,10 @@ void reference_single(const float* src, float* dst, std::size_t rows, std::size_
 void reference_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
                        std::size_t cols, std::size_t pages, const tap_list& taps,
                        std::int64_t threshold) {
-    region_sweep(rows, cols, pages, [&](std::size_t k, const offset_table table) {
-        dst[k] = logical_pixel(src + k, table, taps, threshold);
-    });
+    window_sweep<std::uint8_t>(src, rows, cols, pages, taps,
+                               [&](std::size_t k, const std::uint8_t* window) {
+                                   dst[k] = logical_pixel(window, taps, threshold);
+                               });
 }
 
 }  // namespace varnets

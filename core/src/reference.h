@@ -1,6 +1,7 @@
-// The reference path: per-pixel insertion sort over a region sweep. The
-// vector kernels hand it whole calls they cannot take exactly (weights
-// beyond 32-bit lanes, a host that flushes denormals) and tiny pages.
+// The reference path: per-pixel gather of the window in tap order, insertion
+// sort, selection by running weight. The vector kernels hand it whole calls
+// they cannot take exactly (weights beyond 32-bit lanes, a host that flushes
+// denormals) and tiny pages.
 #ifndef VARNETS_REFERENCE_H
 #define VARNETS_REFERENCE_H
 
@@ -10,9 +11,6 @@
 #include "varnets/filter.h"
 
 namespace varnets {
-
-// Relative linear offsets of the nine window positions for the current region.
-using offset_table = std::ptrdiff_t[window_size];
 
 // Stable insertion sort of (value, weight) pairs by value. A value walks down
 // while it is not >= its left neighbour, so any comparison with NaN keeps it
@@ -42,38 +40,26 @@ inline int select_by_weight(const std::int64_t* weights, int n, std::int64_t thr
     return b;
 }
 
-// One output pixel of the numeric filter; `centre` points at the pixel.
-template <class Pixel>
-inline Pixel numeric_pixel(const Pixel* centre, const offset_table table, const tap_list& taps,
-                           std::int64_t threshold) {
-    const int n = taps.count;
-    if (n == 0) return Pixel(0);
-    float values[window_size];
-    std::int64_t weights[window_size];
-    for (int a = 0; a < n; ++a) {
-        values[a] = static_cast<float>(centre[table[taps.slot[a]]]);
-        weights[a] = taps.doubled_weight[a];
-    }
+// One output value from the window values in tap order; values and weights
+// (the doubled tap weights) are reordered in place. 0 without taps.
+inline float numeric_pixel(float* values, std::int64_t* weights, int n, std::int64_t threshold) {
+    if (n == 0) return 0.0f;
     sort_pairs(values, weights, n);
-    return static_cast<Pixel>(values[select_by_weight(weights, n, threshold)]);
+    return values[select_by_weight(weights, n, threshold)];
 }
 
-// One output pixel of the logical filter: true while the doubled weight of
-// the false window values stays below the threshold.
-inline std::uint8_t logical_pixel(const std::uint8_t* centre, const offset_table table,
-                                  const tap_list& taps, std::int64_t threshold) {
+// One output pixel of the logical filter from its window bytes in tap order:
+// true while the doubled weight of the false values stays below the threshold.
+inline std::uint8_t logical_pixel(const std::uint8_t* window, const tap_list& taps,
+                                  std::int64_t threshold) {
     std::int64_t false_weight = 0;
     for (int a = 0; a < taps.count; ++a)
-        if (centre[table[taps.slot[a]]] == 0) false_weight += taps.doubled_weight[a];
+        if (window[a] == 0) false_weight += taps.doubled_weight[a];
     return false_weight < threshold ? 1 : 0;
 }
 
-// Offsets for a pixel on the given image edges: a neighbour beyond an edge
-// is replaced by the pixel's own row or column.
-void fill_offset_table(offset_table table, std::ptrdiff_t rows, bool top, bool bottom, bool left,
-                       bool right);
-
-// Reference filters over `pages` M x N pages one after the other.
+// Reference filters over `pages` M x N pages one after the other, for any
+// window.
 void reference_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
                       std::size_t pages, const tap_list& taps, std::int64_t threshold);
 void reference_single(const float* src, float* dst, std::size_t rows, std::size_t cols,

@@ -1,5 +1,6 @@
 // Weights, order parameter and threshold: the per-call set-up shared by every kernel.
 #include <cmath>
+#include <utility>
 
 #include "varnets/filter.h"
 
@@ -26,17 +27,55 @@ std::int64_t round_order(double order) {
     return static_cast<std::int64_t>(shifted);
 }
 
-tap_list make_tap_list(const double weights[window_size]) {
-    tap_list taps;
-    for (int position = 0; position < window_size; ++position) {
+tap_set& tap_set::operator=(const tap_set& other) {
+    static_cast<tap_list&>(*this) = other;
+    slots = other.slots;
+    weights = other.weights;
+    slot = slots.data();
+    doubled_weight = weights.data();
+    return *this;
+}
+
+bool tap_list::within_3x3() const {
+    for (int a = 0; a < count; ++a)
+        if (row_offset(a) < -1 || row_offset(a) > 1 || col_offset(a) < -1 || col_offset(a) > 1)
+            return false;
+    return true;
+}
+
+namespace {
+
+tap_set finish(tap_set taps) {
+    taps.count = static_cast<int>(taps.slots.size());
+    taps.slot = taps.slots.data();
+    taps.doubled_weight = taps.weights.data();
+    return taps;
+}
+
+}  // namespace
+
+tap_set make_tap_list(const double* weights, int rows, int cols) {
+    tap_set taps;
+    taps.window_rows = rows;
+    taps.window_cols = cols;
+    for (int position = 0; position < rows * cols; ++position) {
         const std::int64_t weight = round_weight(weights[position]);
         if (weight == 0) continue;  // a zero weight drops the position from the window
-        taps.slot[taps.count] = position;
-        taps.doubled_weight[taps.count] = 2 * weight;
+        taps.slots.push_back(position);
+        taps.weights.push_back(2 * weight);
         taps.total_weight += weight;
-        ++taps.count;
     }
-    return taps;
+    return finish(std::move(taps));
+}
+
+tap_set as_3x3(const tap_list& taps) {
+    tap_set out;
+    out.total_weight = taps.total_weight;
+    for (int a = 0; a < taps.count; ++a) {
+        out.slots.push_back(taps.row_offset(a) + 1 + 3 * (taps.col_offset(a) + 1));
+        out.weights.push_back(taps.doubled_weight[a]);
+    }
+    return finish(std::move(out));
 }
 
 std::int64_t make_threshold(const tap_list& taps, double order) {

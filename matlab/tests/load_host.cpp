@@ -252,7 +252,7 @@ void bad_calls() {
          [] {
              return args(make(mxDOUBLE_CLASS, {3, 3}, {}, mxCOMPLEX));
          }},
-        {"8 weights", "function_Varnets:weightsSize", "got 8.",
+        {"8 weights", "function_Varnets:weightsSize", "got 1-by-8.",
          [] {
              return args(image(), make(mxDOUBLE_CLASS, {1, 8}, {}));
          }},

@@ -1,6 +1,6 @@
 // An independent, deliberately plain statement of the filter for tests:
-// pad by replicating edges, gather the window in mask order, insertion-sort
-// into a list, select by cumulative doubled weight.
+// pad by replicating edges, gather the m x n window in mask order (column by
+// column), insertion-sort into a list, select by cumulative doubled weight.
 #ifndef VARNETS_TESTS_NAIVE_FILTER_H
 #define VARNETS_TESTS_NAIVE_FILTER_H
 
@@ -37,20 +37,20 @@ struct window_entry {
 
 template <class Pixel>
 std::vector<Pixel> numeric(const std::vector<Pixel>& page, long rows, long cols,
-                           const double weights[9], double order) {
+                           const double* weights, double order, int m = 3, int n = 3) {
     std::int64_t total = 0;
-    for (int i = 0; i < 9; ++i) total += round_half_up(weights[i]);
+    for (int i = 0; i < m * n; ++i) total += round_half_up(weights[i]);
     const std::int64_t threshold = total - round_order(order);
 
     std::vector<Pixel> out(page.size());
     for (long c = 0; c < cols; ++c)
         for (long r = 0; r < rows; ++r) {
             std::vector<window_entry> sorted;
-            for (int i = 0; i < 9; ++i) {
+            for (int i = 0; i < m * n; ++i) {
                 const std::int64_t w = round_half_up(weights[i]);
                 if (w == 0) continue;
-                const float v =
-                    static_cast<float>(clamped(page, rows, cols, r + i % 3 - 1, c + i / 3 - 1));
+                const float v = static_cast<float>(
+                    clamped(page, rows, cols, r + i % m - (m - 1) / 2, c + i / m - (n - 1) / 2));
                 size_t at = sorted.size();
                 while (at > 0 && !(v >= sorted[at - 1].value)) --at;  // NaN never stops the walk
                 sorted.insert(sorted.begin() + static_cast<long>(at), window_entry{v, 2 * w});
@@ -69,16 +69,17 @@ std::vector<Pixel> numeric(const std::vector<Pixel>& page, long rows, long cols,
 
 // Nonzero bytes are true. True when the weight of false values is below the threshold.
 inline std::vector<std::uint8_t> logical(const std::vector<std::uint8_t>& page, long rows,
-                                         long cols, const double weights[9], double order) {
+                                         long cols, const double* weights, double order,
+                                         int m = 3, int n = 3) {
     std::int64_t total = 0;
-    for (int i = 0; i < 9; ++i) total += round_half_up(weights[i]);
+    for (int i = 0; i < m * n; ++i) total += round_half_up(weights[i]);
     const std::int64_t threshold = total - round_order(order);
     std::vector<std::uint8_t> out(page.size());
     for (long c = 0; c < cols; ++c)
         for (long r = 0; r < rows; ++r) {
             std::int64_t false_weight = 0;
-            for (int i = 0; i < 9; ++i)
-                if (clamped(page, rows, cols, r + i % 3 - 1, c + i / 3 - 1) == 0)
+            for (int i = 0; i < m * n; ++i)
+                if (clamped(page, rows, cols, r + i % m - (m - 1) / 2, c + i / m - (n - 1) / 2) == 0)
                     false_weight += 2 * round_half_up(weights[i]);
             out[static_cast<size_t>(r + c * rows)] = false_weight < threshold;
         }

@@ -112,9 +112,22 @@ const std::vector<bad_call> bad_calls = {
      [] {
          return args(make_array(mxLOGICAL_CLASS, {3, 3}, false, true));
      }},
-    {"5x5 mask", "function_Varnets:weightsSize",
+    {"4x4 mask: even sides", "function_Varnets:weightsSize",
      [] {
-         return args(image3x4(), make_array(mxDOUBLE_CLASS, {5, 5}));
+         return args(image3x4(), make_array(mxDOUBLE_CLASS, {4, 4}));
+     }},
+    {"scalar mask, most likely a window size", "function_Varnets:weightsSize",
+     [] {
+         return args(image3x4(), make_filled(mxDOUBLE_CLASS, {1, 1}, {5}));
+     },
+     1, "ones(5)"},
+    {"3-D mask", "function_Varnets:weightsSize",
+     [] {
+         return args(image3x4(), make_array(mxDOUBLE_CLASS, {3, 3, 3}));
+     }},
+    {"mask beyond 255 by 255", "function_Varnets:weightsSize",
+     [] {
+         return args(image3x4(), make_array(mxDOUBLE_CLASS, {1, 257}));
      }},
     {"8 weights", "function_Varnets:weightsSize",
      [] {

@@ -88,9 +88,9 @@ TEST(plan, logical_tables_decide_every_window_like_the_reference) {
             // A 3x3 window, column-major, false where the pattern has a bit.
             std::uint8_t window[9];
             for (int i = 0; i < 9; ++i) window[i] = (pattern >> i & 1) ? 0 : 1;
-            varnets::offset_table inner;
-            varnets::fill_offset_table(inner, 3, false, false, false, false);
-            const int expected = varnets::logical_pixel(window + 4, inner, taps, threshold);
+            std::uint8_t in_tap_order[9];
+            for (int a = 0; a < taps.count; ++a) in_tap_order[a] = window[taps.slot[a]];
+            const int expected = varnets::logical_pixel(in_tap_order, taps, threshold);
             int got = 0;
             const int column[3] = {pattern & 7, pattern >> 3 & 7, pattern >> 6 & 7};
             switch (tables.mode) {

@@ -1,28 +1,51 @@
-// 3x3 weighted order-statistic filter over column-major images.
+// Weighted order-statistic filter over column-major images.
 //
 // Host-independent: this header knows raw buffers and sizes only. A pixel's
-// window is its 3x3 neighbourhood with coordinates clamped to the image (edge
-// replication). Window values are taken in single precision, stably sorted
-// with their weights, and the first value at which the running sum of doubled
-// weights reaches the threshold is the result.
+// window is its m x n neighbourhood (m and n odd, centred on the pixel) with
+// coordinates clamped to the image (edge replication). Window values are taken
+// in single precision, stably sorted with their weights in window order
+// (column by column from the upper-left), and the first value at which the
+// running sum of doubled weights reaches the threshold is the result.
 #ifndef VARNETS_FILTER_H
 #define VARNETS_FILTER_H
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace varnets {
 
-// Window position i (0..8) is mask element i in column-major order: it reads
-// the neighbour at row offset (i % 3) - 1 and column offset (i / 3) - 1.
-constexpr int window_size = 9;
+// The largest window side: a 255 x 255 window has 65025 positions, whose
+// doubled int32 weights still sum within 64 bits.
+constexpr int max_window_side = 255;
 
-// The nonzero-weight window positions, in ascending position order.
+// The nonzero-weight window positions, in ascending position order. Position
+// i of an m x n window is mask element i in column-major order: it reads the
+// neighbour at row offset i % m - (m - 1) / 2 and column offset
+// i / m - (n - 1) / 2. A view: the arrays belong to a tap_set.
 struct tap_list {
-    int count = 0;               // taps in use, 0..9
-    int slot[window_size] = {};  // window position of each tap
-    std::int64_t doubled_weight[window_size] = {};
+    int window_rows = 3, window_cols = 3;  // m and n, both odd
+    int count = 0;                         // taps in use
+    const int* slot = nullptr;             // window position of each tap
+    const std::int64_t* doubled_weight = nullptr;
     std::int64_t total_weight = 0;  // sum of the undoubled weights
+
+    int row_offset(int a) const { return slot[a] % window_rows - (window_rows - 1) / 2; }
+    int col_offset(int a) const { return slot[a] / window_rows - (window_cols - 1) / 2; }
+    // True when every tap lies within the centred 3 x 3 neighbourhood.
+    bool within_3x3() const;
+};
+
+// A tap_list with the arrays it points into.
+struct tap_set : tap_list {
+    tap_set() = default;
+    tap_set(const tap_set& other) { *this = other; }
+    tap_set(tap_set&&) noexcept = default;  // the moved buffers keep their addresses
+    tap_set& operator=(const tap_set& other);
+    tap_set& operator=(tap_set&&) noexcept = default;
+
+    std::vector<int> slots;
+    std::vector<std::int64_t> weights;
 };
 
 // Add 0.5, then truncate toward zero: 2.5 -> 3, -1.0 -> 0, -1.7 -> -1.
@@ -36,8 +59,14 @@ bool weight_in_range(double value);
 // NaN is the caller's to reject.
 std::int64_t round_order(double order);
 
-// Builds the tap list from nine weights; weights must satisfy weight_in_range.
-tap_list make_tap_list(const double weights[window_size]);
+// Builds the tap list of an m x n window from its m * n weights in
+// column-major order (default: the 3 x 3 window); weights must satisfy
+// weight_in_range, m and n must be odd and at most max_window_side.
+tap_set make_tap_list(const double* weights, int rows = 3, int cols = 3);
+
+// The same taps in the 3 x 3 window, in the same order; for a tap list that
+// is within_3x3(). The 3 x 3 kernels serve every such window.
+tap_set as_3x3(const tap_list& taps);
 
 // Total weight minus the rounded order parameter.
 std::int64_t make_threshold(const tap_list& taps, double order);

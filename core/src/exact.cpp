@@ -1,0 +1,77 @@
+#include "exact.h"
+
+#include <algorithm>
+
+namespace varnets {
+
+float exact_select(const float* values, const std::int64_t* weights, int n,
+                   std::int64_t threshold, exact_workspace& work) {
+    if (n == 0) return 0.0f;
+    auto& numbers = work.numbers;
+    auto& nans = work.nans;
+    numbers.clear();
+    nans.clear();
+    bool uniform = true;
+    for (int a = 0; a < n; ++a) {
+        (values[a] == values[a] ? numbers : nans).push_back(a);
+        uniform = uniform && weights[a] == weights[0];
+    }
+    // Stable order: by value, then by tap; -0 and +0 are equal values.
+    const auto before = [values](int a, int b) {
+        return values[a] < values[b] || (!(values[b] < values[a]) && a < b);
+    };
+    if (nans.empty() && uniform && weights[0] > 0) {
+        // Equal positive weights: the running weight after index b is
+        // (b + 1) w, so the selected index does not depend on the values.
+        const std::int64_t w = weights[0];
+        const std::int64_t needed = threshold <= w ? 0 : (threshold + w - 1) / w - 1;
+        const int b = static_cast<int>(std::min<std::int64_t>(needed, n - 1));
+        std::nth_element(numbers.begin(), numbers.begin() + b, numbers.end(), before);
+        return values[numbers[b]];
+    }
+    std::sort(numbers.begin(), numbers.end(), before);
+    const int count = static_cast<int>(numbers.size());
+
+    // Where each NaN ends up: before the numbers below the smallest number
+    // that preceded it in tap order, or after all of them; later taps first
+    // within a place. Kept as (place, -tap) so that one sort orders them.
+    auto& nan_places = work.nan_places;
+    nan_places.clear();
+    if (!nans.empty()) {
+        auto& sorted = work.sorted;
+        sorted.resize(numbers.size());
+        for (int j = 0; j < count; ++j) sorted[j] = values[numbers[j]];
+        float smallest = 0.0f;
+        bool seen = false;
+        for (int a = 0; a < n; ++a) {
+            if (values[a] == values[a]) {
+                smallest = seen ? std::min(smallest, values[a]) : values[a];
+                seen = true;
+            } else {
+                const auto below = std::lower_bound(sorted.begin(), sorted.end(), smallest);
+                nan_places.emplace_back(seen ? static_cast<int>(below - sorted.begin()) : count,
+                                        -a);
+            }
+        }
+        std::sort(nan_places.begin(), nan_places.end());
+    }
+
+    // The running weight along numbers and NaNs in their final order.
+    std::int64_t running = 0;
+    std::size_t nan_at = 0;
+    int last = -1;
+    for (int j = 0; j <= count; ++j) {
+        for (; nan_at < nan_places.size() && nan_places[nan_at].first == j; ++nan_at) {
+            last = -nan_places[nan_at].second;
+            running += weights[last];
+            if (running >= threshold) return values[last];
+        }
+        if (j == count) break;
+        last = numbers[j];
+        running += weights[last];
+        if (running >= threshold) return values[last];
+    }
+    return values[last];
+}
+
+}  // namespace varnets

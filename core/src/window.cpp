@@ -1,0 +1,350 @@
+#include "window.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "exact.h"
+#include "plan.h"
+
+namespace varnets {
+
+namespace {
+
+constexpr std::size_t strip_rows = 512;  // output rows per strip, a multiple of the lanes
+
+// Above this many taps a network's steps grow past what a per-pixel
+// selection costs; such windows take the exact selection everywhere.
+constexpr int max_network_taps = 1024;
+
+// Batcher's odd-even merge sort of p = 2^k inputs: step(i, j), i < j, for
+// each comparator in order.
+template <class Step>
+void odd_even_merge_sort(int p, Step step) {
+    for (int width = 1; width < p; width *= 2)
+        for (int k = width; k >= 1; k /= 2)
+            for (int j = k % width; j + k < p; j += 2 * k)
+                for (int i = 0; i < std::min(k, p - j - k); ++i)
+                    if ((i + j) / (2 * width) == (i + j + k) / (2 * width)) step(i + j, i + j + k);
+}
+
+// The steps of a network leaving the rank-th smallest of n values in
+// `result`: Batcher's network on n values padded to a power of two, with the
+// padding taken as +Inf (a comparator with it only moves it up, which is
+// done by renaming slots), then pruned back from the result to the steps it
+// depends on. Slot n is the spare.
+std::vector<network_step> rank_network(int n, int rank, int& result) {
+    int p = 1;
+    while (p < n) p *= 2;
+    std::vector<int> slot(static_cast<std::size_t>(p));
+    std::vector<char> padding(static_cast<std::size_t>(p));
+    for (int i = 0; i < p; ++i) {
+        slot[i] = i;
+        padding[i] = i >= n;
+    }
+    std::vector<network_step> all;
+    odd_even_merge_sort(p, [&](int i, int j) {
+        if (padding[j]) return;
+        if (padding[i]) {
+            std::swap(slot[i], slot[j]);
+            std::swap(padding[i], padding[j]);
+            return;
+        }
+        all.push_back({slot[i], slot[j], slot[i], slot[j]});
+    });
+    result = slot[rank];
+    std::vector<char> needed(static_cast<std::size_t>(n) + 1);
+    needed[result] = 1;
+    std::vector<network_step> kept;
+    for (auto s = all.rbegin(); s != all.rend(); ++s) {
+        const bool low = needed[s->a], high = needed[s->b];
+        if (!low && !high) continue;
+        kept.push_back({s->a, s->b, low ? s->a : n, high ? s->b : n});
+        needed[s->a] = needed[s->b] = 1;
+    }
+    std::reverse(kept.begin(), kept.end());
+    return kept;
+}
+
+// The selected sorted index of equal positive weights w: the first b with
+// (b + 1) w >= threshold, at most n - 1.
+int uniform_rank(std::int64_t w, int n, std::int64_t threshold) {
+    const std::int64_t needed = threshold <= w ? 0 : (threshold + w - 1) / w - 1;
+    return static_cast<int>(std::min<std::int64_t>(needed, n - 1));
+}
+
+// 64-byte aligned floats for the vector kernels.
+struct aligned_floats {
+    struct release {
+        void operator()(float* p) const { ::operator delete[](p, std::align_val_t{64}); }
+    };
+    std::unique_ptr<float[], release> data;
+    explicit aligned_floats(std::size_t count)
+        : data(static_cast<float*>(::operator new[](count * sizeof(float), std::align_val_t{64}))) {}
+    float* get() const { return data.get(); }
+};
+
+// Where each tap reads: its row and column offsets, and how far they reach.
+struct tap_geometry {
+    std::vector<std::ptrdiff_t> row, col;
+    std::ptrdiff_t reach = 0, col_reach = 0;
+
+    explicit tap_geometry(const tap_list& taps) : row(taps.count), col(taps.count) {
+        for (int a = 0; a < taps.count; ++a) {
+            row[a] = taps.row_offset(a);
+            col[a] = taps.col_offset(a);
+            reach = std::max(reach, std::abs(row[a]));
+            col_reach = std::max(col_reach, std::abs(col[a]));
+        }
+    }
+};
+
+// One input column of the current strip: entry i is strip row i - reach,
+// clamped into the image, converted to Value; `Notes` is what the loader
+// notes about it.
+template <class Value, class Notes>
+struct padded_column {
+    std::vector<Value> v;
+    std::ptrdiff_t source = -1;  // the image column held, -1 for none
+    Notes notes;
+};
+
+// The columns that the taps of the current output column read, kept in a
+// ring of 2 * col_reach + 1 entries over the strip's rows, so each input
+// column is converted once per strip. `load(column, pixels, first, used)`
+// fills column.v from an image column and notes what it holds.
+template <class Value, class Notes>
+class column_ring {
+  public:
+    using column = padded_column<Value, Notes>;
+
+    column_ring(const tap_geometry& g, std::size_t strip)
+        : g_(g), entries_(static_cast<std::size_t>(2 * g.col_reach + 1)),
+          tap_(g.row.size()) {
+        for (auto& e : entries_) e.v.resize(strip + 2 * static_cast<std::size_t>(g.reach) + window_lanes);
+    }
+
+    // A new strip of h rows from s0 (the ring forgets its columns).
+    void start_strip(std::size_t s0, std::size_t h) {
+        first_ = static_cast<std::ptrdiff_t>(s0) - g_.reach;
+        used_ = h + 2 * static_cast<std::size_t>(g_.reach);
+        for (auto& e : entries_) e.source = -1;
+    }
+
+    // Points every tap at row 0 of the strip in its column for output column c.
+    template <class Pixel, class Load>
+    void move_to(const Pixel* page, std::size_t rows, std::size_t cols, std::size_t c, Load&& load) {
+        window_.clear();
+        for (std::size_t a = 0; a < tap_.size(); ++a) {
+            const std::ptrdiff_t cc = std::clamp<std::ptrdiff_t>(
+                static_cast<std::ptrdiff_t>(c) + g_.col[a], 0, static_cast<std::ptrdiff_t>(cols) - 1);
+            const std::size_t entry = static_cast<std::size_t>(cc) % entries_.size();
+            column& e = entries_[entry];
+            if (e.source != cc) {
+                load(e, page + static_cast<std::size_t>(cc) * rows, rows, first_, used_);
+                e.source = cc;
+            }
+            if (std::find(window_.begin(), window_.end(), &e) == window_.end()) window_.push_back(&e);
+            tap_[a] = e.v.data() + g_.reach + g_.row[a];
+        }
+    }
+
+    const Value* const* taps() const { return tap_.data(); }
+    const std::vector<const column*>& window() const { return window_; }
+
+  private:
+    const tap_geometry& g_;
+    std::vector<column> entries_;
+    std::vector<const Value*> tap_;
+    std::vector<const column*> window_;
+    std::ptrdiff_t first_ = 0;
+    std::size_t used_ = 0;
+};
+
+// Copies rows first .. first + v.size() - 1 of an image column, clamped.
+template <class Value, class Pixel>
+void copy_clamped(std::vector<Value>& v, const Pixel* column, std::size_t rows, std::ptrdiff_t first) {
+    const auto last = static_cast<std::ptrdiff_t>(rows) - 1;
+    for (std::size_t i = 0; i < v.size(); ++i)
+        v[i] = static_cast<Value>(
+            column[std::clamp(first + static_cast<std::ptrdiff_t>(i), std::ptrdiff_t{0}, last)]);
+}
+
+// What a numeric column holds that min/max networks cannot take: whether
+// there are NaN, -0 and +0, and for columns with any, how many of each come
+// before every entry.
+struct special_values {
+    bool nan = false, negative_zero = false, positive_zero = false;
+    std::vector<std::int32_t> nans_before, negatives_before, positives_before;
+
+    static bool in(const std::vector<std::int32_t>& before, std::size_t from, std::size_t to) {
+        return before[to] != before[from];
+    }
+};
+
+using float_column = padded_column<float, special_values>;
+
+template <class Pixel>
+void load_float_column(float_column& out, const Pixel* column, std::size_t rows,
+                       std::ptrdiff_t first, std::size_t used) {
+    copy_clamped(out.v, column, rows, first);
+    const float* v = out.v.data();
+    special_values& s = out.notes;
+    bool nan = false, zero = false;
+    for (std::size_t i = 0; i < used; ++i) {
+        nan |= v[i] != v[i];
+        zero |= v[i] == 0;
+    }
+    s.nan = nan;
+    s.negative_zero = s.positive_zero = false;
+    if (!nan && !zero) return;
+    s.nans_before.assign(used + 1, 0);
+    s.negatives_before.assign(used + 1, 0);
+    s.positives_before.assign(used + 1, 0);
+    for (std::size_t i = 0; i < used; ++i) {
+        const bool negative = v[i] == 0 && std::signbit(v[i]);
+        const bool positive = v[i] == 0 && !std::signbit(v[i]);
+        s.nans_before[i + 1] = s.nans_before[i] + (v[i] != v[i]);
+        s.negatives_before[i + 1] = s.negatives_before[i] + negative;
+        s.positives_before[i + 1] = s.positives_before[i] + positive;
+        s.negative_zero |= negative;
+        s.positive_zero |= positive;
+    }
+}
+
+template <class Pixel>
+void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
+                    std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                    network_kernel kernel) {
+    const int n = taps.count;
+    if (n == 0) {
+        std::fill(dst, dst + rows * cols * pages, Pixel(0));
+        return;
+    }
+    bool uniform = taps.doubled_weight[0] > 0;
+    for (int a = 0; a < n; ++a) uniform = uniform && taps.doubled_weight[a] == taps.doubled_weight[0];
+
+    // The network, where a kernel runs one.
+    selection_network network{};
+    std::vector<network_step> steps;
+    if (!uniform || n > max_network_taps) kernel = nullptr;
+    if (kernel != nullptr) {
+        int result = 0;
+        steps = rank_network(n, uniform_rank(taps.doubled_weight[0], n, threshold), result);
+        network = {steps.data(), static_cast<int>(steps.size()), n, n + 1, result};
+    }
+
+    const tap_geometry g(taps);
+    const std::size_t strip = std::min(strip_rows, rows);
+    const std::size_t span = 2 * static_cast<std::size_t>(g.reach) + 1;  // rows a window spans
+    column_ring<float, special_values> ring(g, strip);
+    aligned_floats out(strip + window_lanes);
+    aligned_floats scratch(kernel != nullptr ? network.slots * window_lanes : 1);
+    std::vector<float> values(n);
+    std::vector<std::int64_t> weights(n);
+    exact_workspace work;
+
+    for (std::size_t page = 0; page < pages; ++page) {
+        const Pixel* page_src = src + page * rows * cols;
+        Pixel* page_dst = dst + page * rows * cols;
+        for (std::size_t s0 = 0; s0 < rows; s0 += strip) {
+            const std::size_t h = std::min(strip, rows - s0);
+            ring.start_strip(s0, h);
+            for (std::size_t c = 0; c < cols; ++c) {
+                ring.move_to(page_src, rows, cols, c, load_float_column<Pixel>);
+                const float* const* tap = ring.taps();
+                const auto exact = [&](std::size_t r) {
+                    for (int a = 0; a < n; ++a) values[a] = tap[a][r];
+                    std::copy(taps.doubled_weight, taps.doubled_weight + n, weights.begin());
+                    return exact_select(values.data(), weights.data(), n, threshold, work);
+                };
+                float* result = out.get();
+                if (kernel == nullptr || !kernel(network, tap, h, result, scratch.get())) {
+                    for (std::size_t r = 0; r < h; ++r) result[r] = exact(r);
+                } else {
+                    bool nan = false, negative = false, positive = false;
+                    for (const float_column* e : ring.window()) {
+                        nan |= e->notes.nan;
+                        negative |= e->notes.negative_zero;
+                        positive |= e->notes.positive_zero;
+                    }
+                    // Windows the network cannot take: a NaN anywhere in rows
+                    // r - reach .. r + reach of the window's columns, or a zero
+                    // result where -0 and +0 meet.
+                    if (nan || (negative && positive)) {
+                        for (std::size_t r = 0; r < h; ++r) {
+                            bool redo = false, below = false, above = false;
+                            for (const float_column* e : ring.window()) {
+                                const special_values& s = e->notes;
+                                redo |= s.nan && s.in(s.nans_before, r, r + span);
+                                if (result[r] == 0 && (s.negative_zero || s.positive_zero)) {
+                                    below |= s.in(s.negatives_before, r, r + span);
+                                    above |= s.in(s.positives_before, r, r + span);
+                                }
+                            }
+                            if (redo || (below && above)) result[r] = exact(r);
+                        }
+                    }
+                }
+                Pixel* column_dst = page_dst + c * rows + s0;
+                for (std::size_t r = 0; r < h; ++r) column_dst[r] = static_cast<Pixel>(result[r]);
+            }
+        }
+    }
+}
+
+// Byte columns note nothing.
+struct no_notes {};
+
+void load_byte_column(padded_column<std::uint8_t, no_notes>& out, const std::uint8_t* column,
+                      std::size_t rows, std::ptrdiff_t first, std::size_t) {
+    copy_clamped(out.v, column, rows, first);
+}
+
+}  // namespace
+
+void window_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
+                          std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                          network_kernel kernel) {
+    filter_numeric(src, dst, rows, cols, pages, taps, threshold, kernel);
+}
+
+void window_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
+                          std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                          network_kernel kernel) {
+    filter_numeric(src, dst, rows, cols, pages, taps, threshold, kernel);
+}
+
+void window_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
+                           std::size_t cols, std::size_t pages, const tap_list& taps,
+                           std::int64_t threshold) {
+    const int n = taps.count;
+    const tap_geometry g(taps);
+    const std::size_t strip = std::min(strip_rows, rows);
+    column_ring<std::uint8_t, no_notes> ring(g, strip);
+    std::vector<std::int64_t> false_weight(strip);
+    for (std::size_t page = 0; page < pages; ++page) {
+        const std::uint8_t* page_src = src + page * rows * cols;
+        std::uint8_t* page_dst = dst + page * rows * cols;
+        for (std::size_t s0 = 0; s0 < rows; s0 += strip) {
+            const std::size_t h = std::min(strip, rows - s0);
+            ring.start_strip(s0, h);
+            for (std::size_t c = 0; c < cols; ++c) {
+                ring.move_to(page_src, rows, cols, c, load_byte_column);
+                std::fill(false_weight.begin(), false_weight.begin() + h, 0);
+                for (int a = 0; a < n; ++a) {
+                    const std::uint8_t* t = ring.taps()[a];
+                    const std::int64_t w = taps.doubled_weight[a];
+                    for (std::size_t r = 0; r < h; ++r) false_weight[r] += t[r] == 0 ? w : 0;
+                }
+                std::uint8_t* column_dst = page_dst + c * rows + s0;
+                for (std::size_t r = 0; r < h; ++r) column_dst[r] = false_weight[r] < threshold;
+            }
+        }
+    }
+}
+
+}  // namespace varnets

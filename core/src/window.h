@@ -1,0 +1,73 @@
+// The walk for windows other than 3 x 3 (any odd m x n, any domain of taps),
+// and the interface between it and the instruction-set kernels it calls.
+//
+// The walk (window.cpp, portable) cuts each page into strips of rows and
+// keeps the columns that the current output column's taps read as padded
+// single-precision copies, in a ring: each input column is converted once per
+// strip, rows beyond the image edges are replicated, and every tap of a pixel
+// at row r reads its column's copy at r plus its row offset, so the kernels
+// see plain arrays. The kernels compute one output column at a time into a
+// float buffer; the walk then redoes exactly the pixels whose windows the
+// kernels cannot take (a NaN, or a zero result where -0 and +0 meet), and
+// writes the column out.
+#ifndef VARNETS_WINDOW_H
+#define VARNETS_WINDOW_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "varnets/filter.h"
+
+namespace varnets {
+
+// One compare-exchange of slots a and b: the smaller value to slot min_to,
+// the larger to max_to; these are a and b, or the spare slot for a result
+// that no later step reads.
+struct network_step {
+    std::int32_t a, b, min_to, max_to;
+};
+
+// A min/max network that leaves the value of a fixed rank among the taps in
+// slot `result`: exact for windows without NaN and without a -0/+0 mix.
+// Slots 0..taps-1 start with the taps' values; `slots` counts the spare too.
+struct selection_network {
+    const network_step* steps;
+    int step_count;
+    int taps;
+    int slots;
+    int result;
+};
+
+// out[r] for r in 0..h-1 (h rounded up to the kernel's lanes may be written)
+// from the values tap[a][r]; the rows past h of every tap may be read.
+// scratch: network.slots * window_lanes floats, 64-byte aligned. False, and
+// nothing written, when this thread's floating-point state flushes denormals
+// (min and max would then return zeros where the selection moves the
+// denormal itself).
+using network_kernel = bool (*)(const selection_network& network, const float* const* tap,
+                                std::size_t h, float* out, float* scratch);
+
+// The vector kernels' lanes: out and the taps' rows are padded to this.
+constexpr std::size_t window_lanes = 16;
+
+bool avx2_run_network(const selection_network& network, const float* const* tap,
+                       std::size_t h, float* out, float* scratch);
+bool avx512_run_network(const selection_network& network, const float* const* tap,
+                       std::size_t h, float* out, float* scratch);
+bool neon_run_network(const selection_network& network, const float* const* tap,
+                       std::size_t h, float* out, float* scratch);
+
+// The filters for any window; `network` null for the portable path.
+void window_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
+                          std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                          network_kernel network);
+void window_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
+                          std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                          network_kernel network);
+void window_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
+                           std::size_t cols, std::size_t pages, const tap_list& taps,
+                           std::int64_t threshold);
+
+}  // namespace varnets
+
+#endif

@@ -1,0 +1,202 @@
+// Windows other than 3x3: every kernel family against the naive statement of
+// the filter, bit for bit, over random odd window sizes, domains, weights and
+// orders, images smaller and larger than the window, NaN and signed zeros;
+// and the O(n log n) selection against the insertion sort it replaces.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include "exact.h"
+#include "image_compare.h"
+#include "module_call.h"
+#include "naive_filter.h"
+#include "random_cases.h"
+#include "reference.h"
+#include "varnets/filter.h"
+
+namespace {
+
+using varnets::kernel;
+
+// The families this CPU runs; the others are named once, as not tested here.
+const std::vector<kernel>& kernels_here() {
+    static const std::vector<kernel> here = [] {
+        std::vector<kernel> out;
+        for (kernel k : {kernel::scalar, kernel::avx2, kernel::avx512, kernel::neon}) {
+            if (varnets::kernel_available(k))
+                out.push_back(k);
+            else
+                std::printf("windows: the %s kernels cannot run on this CPU: not tested\n",
+                            varnets::kernel_name(k));
+        }
+        return out;
+    }();
+    return here;
+}
+
+// Weights of an m x n window: unit (the ordfilt2 / medfilt2 calls), a random
+// domain of ones, small integers, binomial, some negative, or huge.
+std::vector<double> window_weights(random_cases::engine& rng, int m, int n) {
+    std::vector<double> w(static_cast<size_t>(m * n), 1.0);
+    std::uniform_int_distribution<int> pick(0, 5);
+    switch (pick(rng)) {
+        case 0: break;
+        case 1:
+            for (double& v : w) v = std::uniform_int_distribution<int>(0, 1)(rng);
+            break;
+        case 2:
+            for (double& v : w) v = std::uniform_int_distribution<int>(0, 5)(rng);
+            break;
+        case 3:  // binomial-like: row weight times column weight
+            for (int j = 0; j < n; ++j)
+                for (int i = 0; i < m; ++i)
+                    w[static_cast<size_t>(i + j * m)] = (1 + std::min(i, m - 1 - i)) *
+                                                        (1 + std::min(j, n - 1 - j));
+            break;
+        case 4:
+            for (double& v : w) v = std::uniform_int_distribution<int>(-2, 3)(rng);
+            break;
+        case 5:
+            for (double& v : w) v = random_cases::pick(rng, {2e9, -2e9, 1, 0, 0.4});
+            break;
+    }
+    return w;
+}
+
+struct window_case {
+    int m, n;
+    size_t rows, cols;
+};
+
+template <class Pixel>
+void check_numeric(random_cases::engine& rng, const window_case& c) {
+    const auto values = random_cases::image(rng, c.rows * c.cols, random_cases::any_flavour(rng));
+    const std::vector<Pixel> page(values.begin(), values.end());
+    const auto w = window_weights(rng, c.m, c.n);
+    const double t = random_cases::order(rng, w);
+    const auto expected = naive::numeric(page, static_cast<long>(c.rows), static_cast<long>(c.cols),
+                                         w.data(), t, c.m, c.n);
+    const auto taps = varnets::make_tap_list(w.data(), c.m, c.n);
+    const auto threshold = varnets::make_threshold(taps, t);
+    for (kernel k : kernels_here()) {
+        // Prefilled, so a pixel left unwritten cannot pass as a 0.
+        std::vector<Pixel> got(page.size(), static_cast<Pixel>(-12345.5));
+        if constexpr (sizeof(Pixel) == 8)
+            varnets::filter_double(page.data(), got.data(), c.rows, c.cols, taps, threshold, k);
+        else
+            varnets::filter_single(page.data(), got.data(), c.rows, c.cols, taps, threshold, k);
+        ASSERT_TRUE(same_image(got, expected, c.rows, c.cols))
+            << varnets::kernel_name(k) << " kernel, " << c.m << "x" << c.n << " window, "
+            << taps.count << " taps, order " << t << ", first weight " << w[0];
+    }
+}
+
+void check_logical(random_cases::engine& rng, const window_case& c) {
+    const double density = std::uniform_real_distribution<double>(0, 1)(rng);
+    std::vector<std::uint8_t> page(c.rows * c.cols);
+    for (auto& v : page) v = std::uniform_real_distribution<double>(0, 1)(rng) < density ? 7 : 0;
+    const auto w = window_weights(rng, c.m, c.n);
+    const double t = random_cases::order(rng, w);
+    const auto expected = naive::logical(page, static_cast<long>(c.rows), static_cast<long>(c.cols),
+                                         w.data(), t, c.m, c.n);
+    const auto taps = varnets::make_tap_list(w.data(), c.m, c.n);
+    const auto threshold = varnets::make_threshold(taps, t);
+    for (kernel k : kernels_here()) {
+        std::vector<std::uint8_t> got(page.size(), 0xA5);
+        varnets::filter_logical(page.data(), got.data(), c.rows, c.cols, taps, threshold, k);
+        ASSERT_TRUE(same_image(got, expected, c.rows, c.cols))
+            << varnets::kernel_name(k) << " kernel, " << c.m << "x" << c.n << " window, order " << t;
+    }
+}
+
+// Random odd sizes 1..15 each way on images from 1x1 to 40x40 (so windows
+// larger than the image too), then a few large windows and long strips.
+std::vector<window_case> cases(random_cases::engine& rng) {
+    std::vector<window_case> out;
+    std::uniform_int_distribution<int> side(0, 7);
+    std::uniform_int_distribution<size_t> extent(1, 40);
+    for (int i = 0; i < 120; ++i) out.push_back({2 * side(rng) + 1, 2 * side(rng) + 1, extent(rng), extent(rng)});
+    out.push_back({31, 31, 40, 37});
+    out.push_back({1, 61, 9, 70});
+    out.push_back({61, 1, 600, 3});  // more rows than one strip
+    out.push_back({5, 5, 1100, 2});
+    out.push_back({7, 1, 1, 30});
+    return out;
+}
+
+TEST(windows, double_images_match_the_naive_filter) {
+    random_cases::engine rng(11);
+    for (const auto& c : cases(rng)) check_numeric<double>(rng, c);
+}
+
+TEST(windows, single_images_match_the_naive_filter) {
+    random_cases::engine rng(12);
+    for (const auto& c : cases(rng)) check_numeric<float>(rng, c);
+}
+
+TEST(windows, logical_images_match_the_naive_filter) {
+    random_cases::engine rng(13);
+    for (const auto& c : cases(rng)) check_logical(rng, c);
+}
+
+// NaN and signed zeros scattered thinly in otherwise distinct values: most
+// windows take the vector path and a few the exact redo, at any row.
+TEST(windows, lone_specials_are_redone_exactly) {
+    random_cases::engine rng(14);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (int m : {5, 9, 15})
+        for (double special : {nan, -0.0, 0.0}) {
+            const size_t rows = 530, cols = 23;
+            std::vector<float> page(rows * cols);
+            std::normal_distribution<float> value(0.0f, 1.0f);
+            for (auto& v : page) v = value(rng);
+            for (int i = 0; i < 12; ++i)
+                page[std::uniform_int_distribution<size_t>(0, page.size() - 1)(rng)] =
+                    static_cast<float>(i % 2 == 0 ? special : -0.0);
+            const std::vector<double> w(static_cast<size_t>(m * m), 1.0);
+            for (double t : {0.0, 3.0, -7.0}) {
+                const auto expected = naive::numeric(page, rows, cols, w.data(), t, m, m);
+                const auto taps = varnets::make_tap_list(w.data(), m, m);
+                for (kernel k : kernels_here()) {
+                    std::vector<float> got(page.size(), -1.5f);
+                    varnets::filter_single(page.data(), got.data(), rows, cols, taps,
+                                           varnets::make_threshold(taps, t), k);
+                    ASSERT_TRUE(same_image(got, expected, rows, cols))
+                        << varnets::kernel_name(k) << ", " << m << "x" << m << ", order " << t;
+                }
+            }
+        }
+}
+
+// The O(n log n) selection against the insertion sort, on windows of up to
+// 300 values full of NaN, ties, signed zeros and negative weights.
+TEST(windows, exact_selection_equals_the_insertion_sort) {
+    random_cases::engine rng(15);
+    varnets::exact_workspace work;
+    for (int trial = 0; trial < 20000; ++trial) {
+        const int n = std::uniform_int_distribution<int>(1, trial < 19000 ? 12 : 300)(rng);
+        std::vector<float> values(n);
+        std::vector<std::int64_t> weights(n);
+        const bool uniform = trial % 3 == 0;
+        for (int a = 0; a < n; ++a) {
+            values[a] = static_cast<float>(random_cases::pick(
+                rng, {std::numeric_limits<double>::quiet_NaN(), -0.0, 0.0, 1, 2, 3, -1,
+                      std::numeric_limits<double>::infinity()}));
+            weights[a] = uniform ? 2 : 2 * std::uniform_int_distribution<int>(-3, 4)(rng);
+        }
+        std::int64_t total = 0;
+        for (auto w : weights) total += w / 2;
+        const std::int64_t threshold =
+            std::uniform_int_distribution<std::int64_t>(-2 * n - 3, 2 * n + 3)(rng) + total / 2;
+        std::vector<float> v = values;
+        std::vector<std::int64_t> w = weights;
+        const float expected = varnets::numeric_pixel(v.data(), w.data(), n, threshold);
+        const float got = varnets::exact_select(values.data(), weights.data(), n, threshold, work);
+        ASSERT_TRUE(same_image(&got, &expected, 1, 1)) << "trial " << trial << ", " << n << " values";
+    }
+}
+
+}  // namespace

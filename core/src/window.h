@@ -36,19 +36,21 @@ struct selection_network {
     int taps;
     int slots;
     int result;
+    std::size_t chunk;  // rows per pass, a multiple of window_lanes
 };
 
-// out[r] for r in 0..h-1 (h rounded up to the kernel's lanes may be written)
+// out[r] for r in 0..h-1 (h rounded up to window_padding may be written)
 // from the values tap[a][r]; the rows past h of every tap may be read.
-// scratch: network.slots * window_lanes floats, 64-byte aligned. False, and
+// scratch: network.slots * network.chunk floats, 64-byte aligned. False, and
 // nothing written, when this thread's floating-point state flushes denormals
 // (min and max would then return zeros where the selection moves the
 // denormal itself).
 using network_kernel = bool (*)(const selection_network& network, const float* const* tap,
                                 std::size_t h, float* out, float* scratch);
 
-// The vector kernels' lanes: out and the taps' rows are padded to this.
+// The vector kernels' widest lanes: out and the taps' rows are padded to it.
 constexpr std::size_t window_lanes = 16;
+constexpr std::size_t window_padding = window_lanes;
 
 bool avx2_run_network(const selection_network& network, const float* const* tap,
                        std::size_t h, float* out, float* scratch);

@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <limits>
 #include <new>
-#include <vector>
 
+#include "varnets/buffer.h"
 #include "mex_host.h"
 #include "varnets/filter.h"
 
@@ -255,7 +255,7 @@ weights_arg read_weights(const mxArray* a) {
 
 // The tap list of checked weights; throws std::bad_alloc.
 varnets::tap_set make_taps(const weights_arg& w) {
-    std::vector<double> weights(static_cast<std::size_t>(w.rows) * w.cols, 1.0);
+    varnets::buffer<double> weights(static_cast<std::size_t>(w.rows) * w.cols, 1.0);
     if (w.data != nullptr)
         for (std::size_t i = 0; i < weights.size(); ++i)
             weights[i] = element_as_double(w.data, w.id, i);

@@ -15,15 +15,16 @@
 
 #include <cstdint>
 #include <utility>
-#include <vector>
+
+#include "varnets/buffer.h"
 
 namespace varnets {
 
 // Reused between pixels, so the selection allocates only while windows grow.
 struct exact_workspace {
-    std::vector<int> numbers, nans;
-    std::vector<float> sorted;
-    std::vector<std::pair<int, int>> nan_places;  // numbers before each NaN, and -tap
+    buffer<int> numbers, nans;
+    buffer<float> sorted;
+    buffer<std::pair<int, int>> nan_places;  // numbers before each NaN, and -tap
 };
 
 // values and weights (doubled) in tap order, n >= 0; 0 when n is 0.

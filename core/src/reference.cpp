@@ -1,7 +1,8 @@
 #include "reference.h"
 
 #include <algorithm>
-#include <vector>
+
+#include "varnets/buffer.h"
 
 namespace varnets {
 
@@ -16,9 +17,9 @@ void window_sweep(const Pixel* src, std::size_t rows, std::size_t cols, std::siz
                   const tap_list& taps, Step step) {
     const int n = taps.count;
     const auto m = static_cast<std::ptrdiff_t>(rows);
-    std::vector<const Pixel*> column(static_cast<std::size_t>(n));
-    std::vector<std::ptrdiff_t> row_offset(static_cast<std::size_t>(n));
-    std::vector<Value> window(static_cast<std::size_t>(n) + 1);
+    buffer<const Pixel*> column(static_cast<std::size_t>(n));
+    buffer<std::ptrdiff_t> row_offset(static_cast<std::size_t>(n));
+    buffer<Value> window(static_cast<std::size_t>(n) + 1);
     std::ptrdiff_t reach = 0;
     for (int a = 0; a < n; ++a) {
         row_offset[a] = taps.row_offset(a);
@@ -52,7 +53,7 @@ void window_sweep(const Pixel* src, std::size_t rows, std::size_t cols, std::siz
 template <class Pixel>
 void reference_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
                        std::size_t pages, const tap_list& taps, std::int64_t threshold) {
-    std::vector<std::int64_t> weights(static_cast<std::size_t>(taps.count) + 1);
+    buffer<std::int64_t> weights(static_cast<std::size_t>(taps.count) + 1);
     window_sweep<float>(src, rows, cols, pages, taps, [&](std::size_t k, float* window) {
         std::copy(taps.doubled_weight, taps.doubled_weight + taps.count, weights.begin());
         dst[k] = static_cast<Pixel>(numeric_pixel(window, weights.data(), taps.count, threshold));

@@ -2,11 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
-#include <memory>
-#include <new>
-#include <vector>
 
+#include "varnets/buffer.h"
 #include "exact.h"
 #include "plan.h"
 
@@ -36,16 +35,16 @@ void odd_even_merge_sort(int p, Step step) {
 // padding taken as +Inf (a comparator with it only moves it up, which is
 // done by renaming slots), then pruned back from the result to the steps it
 // depends on. Slot n is the spare.
-std::vector<network_step> rank_network(int n, int rank, int& result) {
+buffer<network_step> rank_network(int n, int rank, int& result) {
     int p = 1;
     while (p < n) p *= 2;
-    std::vector<int> slot(static_cast<std::size_t>(p));
-    std::vector<char> padding(static_cast<std::size_t>(p));
+    buffer<int> slot(static_cast<std::size_t>(p));
+    buffer<char> padding(static_cast<std::size_t>(p));
     for (int i = 0; i < p; ++i) {
         slot[i] = i;
         padding[i] = i >= n;
     }
-    std::vector<network_step> all;
+    buffer<network_step> all;
     odd_even_merge_sort(p, [&](int i, int j) {
         if (padding[j]) return;
         if (padding[i]) {
@@ -56,9 +55,9 @@ std::vector<network_step> rank_network(int n, int rank, int& result) {
         all.push_back({slot[i], slot[j], slot[i], slot[j]});
     });
     result = slot[rank];
-    std::vector<char> needed(static_cast<std::size_t>(n) + 1);
+    buffer<char> needed(static_cast<std::size_t>(n) + 1);
     needed[result] = 1;
-    std::vector<network_step> kept;
+    buffer<network_step> kept;
     for (auto s = all.rbegin(); s != all.rend(); ++s) {
         const bool low = needed[s->a], high = needed[s->b];
         if (!low && !high) continue;
@@ -76,20 +75,24 @@ int uniform_rank(std::int64_t w, int n, std::int64_t threshold) {
     return static_cast<int>(std::min<std::int64_t>(needed, n - 1));
 }
 
-// 64-byte aligned floats for the vector kernels.
-struct aligned_floats {
-    struct release {
-        void operator()(float* p) const { ::operator delete[](p, std::align_val_t{64}); }
-    };
-    std::unique_ptr<float[], release> data;
-    explicit aligned_floats(std::size_t count)
-        : data(static_cast<float*>(::operator new[](count * sizeof(float), std::align_val_t{64}))) {}
-    float* get() const { return data.get(); }
+// 64-byte aligned floats for the vector kernels. (Aligned operator new[]
+// needs a newer C++ runtime than older MATLAB releases load.)
+class aligned_floats {
+public:
+    explicit aligned_floats(std::size_t count) : bytes_(count * sizeof(float) + 64) {
+        const auto address = reinterpret_cast<std::uintptr_t>(bytes_.data());
+        data_ = reinterpret_cast<float*>((address + 63) & ~static_cast<std::uintptr_t>(63));
+    }
+    float* get() const { return data_; }
+
+private:
+    buffer<unsigned char> bytes_;
+    float* data_;
 };
 
 // Where each tap reads: its row and column offsets, and how far they reach.
 struct tap_geometry {
-    std::vector<std::ptrdiff_t> row, col;
+    buffer<std::ptrdiff_t> row, col;
     std::ptrdiff_t reach = 0, col_reach = 0;
 
     explicit tap_geometry(const tap_list& taps) : row(taps.count), col(taps.count) {
@@ -107,7 +110,7 @@ struct tap_geometry {
 // notes about it.
 template <class Value, class Notes>
 struct padded_column {
-    std::vector<Value> v;
+    buffer<Value> v;
     std::ptrdiff_t source = -1;  // the image column held, -1 for none
     Notes notes;
 };
@@ -153,20 +156,20 @@ class column_ring {
     }
 
     const Value* const* taps() const { return tap_.data(); }
-    const std::vector<const column*>& window() const { return window_; }
+    const buffer<const column*>& window() const { return window_; }
 
   private:
     const tap_geometry& g_;
-    std::vector<column> entries_;
-    std::vector<const Value*> tap_;
-    std::vector<const column*> window_;
+    buffer<column> entries_;
+    buffer<const Value*> tap_;
+    buffer<const column*> window_;
     std::ptrdiff_t first_ = 0;
     std::size_t used_ = 0;
 };
 
 // Copies rows first .. first + v.size() - 1 of an image column, clamped.
 template <class Value, class Pixel>
-void copy_clamped(std::vector<Value>& v, const Pixel* column, std::size_t rows, std::ptrdiff_t first) {
+void copy_clamped(buffer<Value>& v, const Pixel* column, std::size_t rows, std::ptrdiff_t first) {
     const auto last = static_cast<std::ptrdiff_t>(rows) - 1;
     for (std::size_t i = 0; i < v.size(); ++i)
         v[i] = static_cast<Value>(
@@ -178,9 +181,9 @@ void copy_clamped(std::vector<Value>& v, const Pixel* column, std::size_t rows, 
 // before every entry.
 struct special_values {
     bool nan = false, negative_zero = false, positive_zero = false;
-    std::vector<std::int32_t> nans_before, negatives_before, positives_before;
+    buffer<std::int32_t> nans_before, negatives_before, positives_before;
 
-    static bool in(const std::vector<std::int32_t>& before, std::size_t from, std::size_t to) {
+    static bool in(const buffer<std::int32_t>& before, std::size_t from, std::size_t to) {
         return before[to] != before[from];
     }
 };
@@ -229,7 +232,7 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
 
     // The network, where a kernel runs one.
     selection_network network{};
-    std::vector<network_step> steps;
+    buffer<network_step> steps;
     if (!uniform || n > max_network_taps) kernel = nullptr;
     if (kernel != nullptr) {
         int result = 0;
@@ -246,8 +249,8 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     column_ring<float, special_values> ring(g, strip);
     aligned_floats out(strip + window_padding);
     aligned_floats scratch(kernel != nullptr ? network.slots * network.chunk : 1);
-    std::vector<float> values(n);
-    std::vector<std::int64_t> weights(n);
+    buffer<float> values(n);
+    buffer<std::int64_t> weights(n);
     exact_workspace work;
 
     for (std::size_t page = 0; page < pages; ++page) {
@@ -328,7 +331,7 @@ void window_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size
     const tap_geometry g(taps);
     const std::size_t strip = std::min(strip_rows, rows);
     column_ring<std::uint8_t, no_notes> ring(g, strip);
-    std::vector<std::int64_t> false_weight(strip);
+    buffer<std::int64_t> false_weight(strip);
     for (std::size_t page = 0; page < pages; ++page) {
         const std::uint8_t* page_src = src + page * rows * cols;
         std::uint8_t* page_dst = dst + page * rows * cols;

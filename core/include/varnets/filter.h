@@ -11,7 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include "varnets/buffer.h"
 
 namespace varnets {
 
@@ -44,8 +44,8 @@ struct tap_set : tap_list {
     tap_set& operator=(const tap_set& other);
     tap_set& operator=(tap_set&&) noexcept = default;
 
-    std::vector<int> slots;
-    std::vector<std::int64_t> weights;
+    buffer<int> slots;
+    buffer<std::int64_t> weights;
 };
 
 // Add 0.5, then truncate toward zero: 2.5 -> 3, -1.0 -> 0, -1.7 -> -1.

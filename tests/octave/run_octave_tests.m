@@ -1,6 +1,7 @@
 function failures = run_octave_tests ()
   % Runs the module's tests in this Octave session; returns the failure count.
   checks = {@worked_examples, @one_byte_classes, @agrees_with_medfilt2, ...
+            @any_window_agrees_with_ordfilt2, ...
             @classes_shapes_and_defaults, @all_zero_weights_warn, ...
             @bad_calls_raise_identified_errors};
   passed = 0;
@@ -76,6 +77,35 @@ function agrees_with_medfilt2 ()
   end
 end
 
+function any_window_agrees_with_ordfilt2 ()
+  % Unit weights on a domain: the k-th smallest is ordfilt2's order k, with
+  % T = n + 1 - 2k for n taps (n - 2k where that is negative, as a negative T
+  % rounds toward zero); lines, rectangles, a disk, single and double.
+  % ordfilt2 refuses domains larger than the image.
+  pkg load image
+  rand ("seed", 8); randn ("seed", 8);
+  [x, y] = meshgrid (-3:3);
+  domains = {ones(5), ones(7), ones(9, 3), ones(1, 15), ones(15, 1), ones(15), ...
+             double(x.^2 + y.^2 <= 9), [0 1 0; 1 1 1; 0 1 0; 1 0 1; 0 1 0]};
+  for i = 1:numel (domains)
+    D = domains{i};
+    n = nnz (D);
+    for sz = [40 33; 15 17]'
+      A = single (randn (sz(1), sz(2)));
+      for k = unique ([1, 2, ceil(n / 2), n - 1, n])
+        T = n + 1 - 2 * k;
+        if (T < 0)
+          T = n - 2 * k;
+        end
+        expected = ordfilt2 (A, k, D ~= 0, "replicate");
+        what = sprintf ("%dx%d domain %d, order %d, %dx%d image", rows (D), columns (D), i, k, sz);
+        expect_bits (function_Varnets (A, D, T), expected, what);
+        expect_bits (function_Varnets (double (A), D, T), double (expected), what);
+      end
+    end
+  end
+end
+
 function classes_shapes_and_defaults ()
   A = magic (6);
   expect_bits (function_Varnets (single (A)), single (function_Varnets (A)), "single");
@@ -132,7 +162,10 @@ function bad_calls_raise_identified_errors ()
     "imageClass",    @() function_Varnets (@sin)
     "imageComplex",  @() function_Varnets (A + 1i)
     "imageSparse",   @() function_Varnets (sparse (A))
-    "weightsSize",   @() function_Varnets (A, ones (5))
+    "weightsSize",   @() function_Varnets (A, ones (4))
+    "weightsSize",   @() function_Varnets (A, 5)
+    "weightsSize",   @() function_Varnets (A, ones (3, 3, 3))
+    "weightsSize",   @() function_Varnets (A, ones (1, 257))
     "weightsSize",   @() function_Varnets (A, ones (1, 8))
     "weightsSize",   @() function_Varnets (A, [3 3])
     "weightsClass",  @() function_Varnets (A, complex (ones (3)))

@@ -1,8 +1,8 @@
-% function_Varnets: 3-by-3 weighted median and order-statistic filtering
+% function_Varnets: weighted median and order-statistic filtering
 % Version 1.0.0
 %
 % Filtering
-%   function_Varnets - 3-by-3 weighted median and weighted order-statistic filter.
+%   function_Varnets - Weighted median and weighted order-statistic filter.
 %
 % The compiled module (function_Varnets.mex for Octave, .mexa64 or .mexw64
 % for MATLAB) sits in this folder beside function_Varnets.m, which holds its

@@ -1,24 +1,37 @@
 function varargout = function_Varnets(varargin)
-%FUNCTION_VARNETS  3-by-3 weighted median and weighted order-statistic filter.
+%FUNCTION_VARNETS  Weighted median and weighted order-statistic filter.
 %   B = FUNCTION_VARNETS(A) filters image A with the 3-by-3 median.
-%   B = FUNCTION_VARNETS(A, W) weights the nine window positions with W.
+%   B = FUNCTION_VARNETS(A, W) weights the window positions with W: a
+%   3-by-3 mask, or any m-by-n matrix with m and n odd.
 %   B = FUNCTION_VARNETS(A, W, T) returns a lower (T > 0) or higher (T < 0)
 %   weighted order statistic instead of the weighted median (T = 0).
 %
-%   Each output pixel comes from the 3-by-3 neighbourhood of the input
-%   pixel at the same place. Neighbours beyond the border are replaced by
-%   the nearest edge pixel (edge replication), so B has the size of A. The
-%   plain median of an A without NaN and without both -0 and +0 equals
+%   Each output pixel comes from the neighbourhood of the input pixel at
+%   the same place, centred on it. Neighbours beyond the border are
+%   replaced by the nearest edge pixel (edge replication, also when the
+%   window is larger than A), so B has the size of A. The plain 3-by-3
+%   median of an A without NaN and without both -0 and +0 equals
 %   MEDFILT2(single(A), [3 3], 'symmetric') in A's class, and equals
 %   MEDFILT2(A, [3 3], 'symmetric') itself when every value of A is exact
 %   in single precision (single images, integers up to 2^24); IM2DOUBLE
-%   data such as k/255 is not, and differs by up to 3e-8.
+%   data such as k/255 is not, and differs by up to 3e-8. For any window,
+%   ORDFILT2(single(A), k, W ~= 0, 'replicate') is the same filter with
+%   unit weights (see the rank table below for k).
 %
 %   Weights W
 %     Nine numbers: a 3-by-3 mask, or any 9-element array read in column
-%     order. Default ONES(3), also for W = []. W(1,1) weighs the upper-left neighbour and
-%     W(2,2) the pixel itself; the mask is not rotated as in CONV2. Each
-%     weight is rounded by adding 0.5 and truncating toward zero
+%     order. Default ONES(3), also for W = []. W(1,1) weighs the upper-left
+%     neighbour and W(2,2) the pixel itself; the mask is not rotated as in
+%     CONV2.
+%     Any other number of elements: an m-by-n matrix, m and n odd and at
+%     most 255, is an m-by-n window; W(i,j) weighs the neighbour at row
+%     offset i - (m+1)/2 and column offset j - (n+1)/2. Lines 1-by-n and
+%     m-by-1 are windows too, except that a 9-element W is always 3-by-3:
+%     write a 1-by-9 line as a 1-by-11 W with zero ends, [0 ones(1,9) 0].
+%     A scalar W is refused: FUNCTION_VARNETS(A, 5) most likely means a
+%     5-by-5 window, which is ONES(5) (a 1-by-1 window would return A).
+%     A disk or other domain is a mask of ones and zeros.
+%     Each weight is rounded by adding 0.5 and truncating toward zero
 %     (2.5 -> 3, 0.4 -> 0, -1 -> 0, -1.7 -> -1, -2 -> -1). A weight that
 %     rounds to 0 leaves its position out of the window; a weight of k
 %     counts its value k times.
@@ -30,11 +43,13 @@ function varargout = function_Varnets(varargin)
 %         k = ceil((sum(Wr(:)) - Tr) / 2), kept within 1 .. sum(Wr(:)).
 %     T = 0 gives the weighted median, larger T smaller values and
 %     smaller T larger values; T = Inf gives the minimum, T = -Inf the
-%     maximum. With unit weights on n taps, the k-th smallest value is
-%     T = n + 1 - 2*k where that is 0 or more, and T = n - 2*k below
-%     (a negative T rounds toward zero: -3 acts as -2). For ONES(3):
+%     maximum. With unit weights on n taps (n = nnz(W)), the k-th smallest
+%     value is T = n + 1 - 2*k where that is 0 or more, and T = n - 2*k
+%     below (a negative T rounds toward zero: -3 acts as -2). For ONES(3):
 %         minimum  2nd  3rd  4th  median  6th  7th  8th  maximum
 %         T = 8     6    4    2     0     -3   -5   -7     -9
+%     For ONES(5) (n = 25), the 5th smallest is T = 16 and the maximum
+%     T = -25; grayscale erosion over a disk D is T = Inf, dilation -Inf.
 %     The general rule, which also covers negative weights: the window
 %     values are sorted with their weights, and B is the first value at
 %     which the running sum of 2*Wr reaches sum(Wr(:)) - Tr, or the
@@ -80,11 +95,13 @@ function varargout = function_Varnets(varargin)
 %     with no false value gives false when sum(Wr(:)) - Tr <= 0 (for
 %     example T >= 9 with ONES(3)), and a window with no true value gives
 %     true when sum(Wr(:)) + Tr < 0 (for example T = -11 with ONES(3)).
+%     Binary images are counted, not sorted, so large windows are cheap.
 %
 %   NaN
 %     NaN is neither skipped nor given a fixed rank. The window is sorted
-%     by insertion in window order (column by column: upper-left, left,
-%     lower-left, upper, centre, lower, upper-right, right, lower-right).
+%     by insertion in window order (column by column from the upper-left;
+%     for 3-by-3: upper-left, left, lower-left, upper, centre, lower,
+%     upper-right, right, lower-right).
 %     A NaN moves to the front when it is inserted; a value inserted later
 %     moves in front of that NaN only if it is smaller than every number
 %     already behind it. B is NaN where a NaN lands on the chosen rank, so
@@ -102,7 +119,9 @@ function varargout = function_Varnets(varargin)
 %       function_Varnets:imageTooLarge A has more elements than a 32-bit
 %                                      (-compatibleArrayDims) build indexes
 %       function_Varnets:weightsClass  W not real, full numeric or logical
-%       function_Varnets:weightsSize   W without exactly 9 elements
+%       function_Varnets:weightsSize   W neither 9 elements nor an
+%                                      m-by-n matrix with m and n odd,
+%                                      at most 255 (a scalar W too)
 %       function_Varnets:weightsValue  a weight NaN, Inf, or outside the
 %                                      int32 range after rounding
 %       function_Varnets:orderClass    T not real, full numeric or logical
@@ -176,6 +195,42 @@ end
 %!   assert (function_Varnets (X, W, T), expected);
 %! endfor
 
+%!test  # any odd m-by-n window, also larger than the image
+%! rand ("seed", 4);
+%! for trial = 1:30
+%!   m = 2 * floor (rand () * 4) + 1;
+%!   n = 2 * floor (rand () * 4) + 1;
+%!   if (m * n == 1 || m * n == 9)  # refused, or a 3-by-3 mask
+%!     n = m + 2;
+%!   endif
+%!   X = round (rand (1 + floor (rand () * 6), 1 + floor (rand () * 6)) * 20);
+%!   W = round (rand (m, n) * 3);
+%!   W((m + 1) / 2, (n + 1) / 2) += 1;
+%!   T = round (rand () * 40) - 20;
+%!   rows_in = min (max ((1:rows (X) + m - 1) - (m - 1) / 2, 1), rows (X));
+%!   cols_in = min (max ((1:columns (X) + n - 1) - (n - 1) / 2, 1), columns (X));
+%!   P = X(rows_in, cols_in);  # edge replication
+%!   s = sum (W(:));
+%!   k = min (max (ceil ((s - fix (T + 0.5)) / 2), 1), s);
+%!   expected = zeros (size (X));
+%!   for c = 1:columns (X)
+%!     for r = 1:rows (X)
+%!       win = P(r:r+m-1, c:c+n-1);
+%!       values = sort (repelem (win(:), W(:)));
+%!       expected(r, c) = values(k);
+%!     endfor
+%!   endfor
+%!   assert (function_Varnets (X, W, T), expected);
+%! endfor
+%! X = magic (12);
+%! assert (function_Varnets (X, ones (1, 9)), function_Varnets (X, ones (3)));  # 9 elements: 3-by-3
+%! P = X(:, [1 1 1 1 1:end end end end end]);
+%! line = zeros (size (X));
+%! for c = 1:columns (X)
+%!   line(:, c) = median (P(:, c:c+8), 2);
+%! endfor
+%! assert (function_Varnets (X, [0 ones(1, 9) 0]), line);
+
 %!test  # rounding of weights and order: add 0.5, truncate toward zero
 %! assert (function_Varnets (A, [2.5 0.4 -1; 1 1.5 1; -0.2 1 0.6], 1.5),
 %!         function_Varnets (A, [3 0 0; 1 2 1; 0 1 1], 2));
@@ -232,5 +287,6 @@ end
 %!error id=function_Varnets:nargin function_Varnets ()
 %!error id=function_Varnets:imageClass function_Varnets (int16 (1))
 %!error id=function_Varnets:weightsSize function_Varnets (1, ones (2))
+%!error id=function_Varnets:weightsSize function_Varnets (1, 5)
 %!error id=function_Varnets:weightsValue function_Varnets (1, [1 1 1 1 NaN 1 1 1 1])
 %!error id=function_Varnets:orderValue function_Varnets (1, ones (3), NaN)

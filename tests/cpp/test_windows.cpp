@@ -94,11 +94,12 @@ void check_numeric(random_cases::engine& rng, const window_case& c) {
     }
 }
 
-void check_logical(random_cases::engine& rng, const window_case& c) {
+void check_logical(random_cases::engine& rng, const window_case& c,
+                   std::vector<double> w = {}) {
     const double density = std::uniform_real_distribution<double>(0, 1)(rng);
     std::vector<std::uint8_t> page(c.rows * c.cols);
     for (auto& v : page) v = std::uniform_real_distribution<double>(0, 1)(rng) < density ? 7 : 0;
-    const auto w = window_weights(rng, c.m, c.n);
+    if (w.empty()) w = window_weights(rng, c.m, c.n);
     const double t = random_cases::order(rng, w);
     const auto expected = naive::logical(page, static_cast<long>(c.rows), static_cast<long>(c.cols),
                                          w.data(), t, c.m, c.n);
@@ -140,6 +141,13 @@ TEST(windows, single_images_match_the_naive_filter) {
 TEST(windows, logical_images_match_the_naive_filter) {
     random_cases::engine rng(13);
     for (const auto& c : cases(rng)) check_logical(rng, c);
+    // Full windows of one weight are counted in running sums: several strips,
+    // windows wider and taller than the image, weights of either sign.
+    for (const window_case& c : std::vector<window_case>{
+             {5, 5, 1100, 7}, {31, 31, 40, 37}, {3, 15, 9, 70}, {15, 3, 600, 1}, {1, 5, 1, 8}})
+        for (double weight : {1.0, 3.0, -2.0, 2e9})
+            for (int trial = 0; trial < 4; ++trial)
+                check_logical(rng, c, std::vector<double>(static_cast<size_t>(c.m * c.n), weight));
 }
 
 // NaN and signed zeros scattered thinly in otherwise distinct values: most

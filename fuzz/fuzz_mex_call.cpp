@@ -90,7 +90,8 @@ standin::array_ptr make_input(FuzzedDataProvider& in, mxClassID usual,
 }
 
 template <class Pixel>
-void check_pages(const mxArray* image, const mxArray* out, const double weights[9], double order) {
+void check_pages(const mxArray* image, const mxArray* out, const std::vector<double>& weights,
+                 int m, int n, double order) {
     const mwSize* dims = mxGetDimensions(image);
     const size_t rows = dims[0], cols = dims[1];
     const size_t page = rows * cols, pages = page == 0 ? 0 : mxGetNumberOfElements(image) / page;
@@ -101,10 +102,10 @@ void check_pages(const mxArray* image, const mxArray* out, const double weights[
         std::vector<Pixel> expected;
         if constexpr (sizeof(Pixel) == 1) {
             expected = naive::logical(one, static_cast<long>(rows), static_cast<long>(cols),
-                                      weights, order);
+                                      weights.data(), order, m, n);
         } else {
             expected = naive::numeric(one, static_cast<long>(rows), static_cast<long>(cols),
-                                      weights, order);
+                                      weights.data(), order, m, n);
         }
         if (std::memcmp(expected.data(), dst + p * page, page * sizeof(Pixel)) != 0)
             finding("result differs from the naive reference");
@@ -134,10 +135,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
                          in.PickValueInArray({mxDOUBLE_CLASS, mxSINGLE_CLASS, mxLOGICAL_CLASS,
                                               mxUINT8_CLASS, mxINT8_CLASS}),
                          dims);
-    args[1] = make_input(in, mxDOUBLE_CLASS,
-                         in.ConsumeIntegralInRange(0, 7) == 0
-                             ? std::vector<size_t>{in.ConsumeIntegralInRange<size_t>(0, 12), 1}
-                             : std::vector<size_t>{3, 3});
+    // W: usually 3x3; sometimes another window (odd sides are accepted) or a
+    // column of any length.
+    std::vector<size_t> weight_dims{3, 3};
+    switch (in.ConsumeIntegralInRange(0, 7)) {
+    case 0:
+        weight_dims = {in.ConsumeIntegralInRange<size_t>(0, 12), 1};
+        break;
+    case 1:
+        weight_dims = {in.ConsumeIntegralInRange<size_t>(1, 7), in.ConsumeIntegralInRange<size_t>(1, 7)};
+        break;
+    default:
+        break;
+    }
+    args[1] = make_input(in, mxDOUBLE_CLASS, weight_dims);
     args[2] = make_input(in, mxDOUBLE_CLASS, {1, 1});
     args[3] = make_input(in, mxDOUBLE_CLASS, {1, 1});
     const mxArray* prhs[4] = {args[0].get(), args[1].get(), args[2].get(), args[3].get()};
@@ -165,22 +176,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
         finding("wrong output class");
 
     // The oracle, when weights and order are plain doubles (or defaulted).
-    double weights[9] = {1, 1, 1, 1, 1, 1, 1, 1, 1};
+    // (An empty W or T stands for its default; a 9-element W is 3x3.)
+    std::vector<double> weights(9, 1.0);
+    int m = 3, n = 3;
     double order = 0;
-    // (An empty W or T stands for its default.)
     if (nrhs >= 2 && mxGetNumberOfElements(prhs[1]) != 0) {
         if (mxGetClassID(prhs[1]) != mxDOUBLE_CLASS) return 0;
-        std::memcpy(weights, mxGetData(prhs[1]), sizeof weights);
+        const size_t count = mxGetNumberOfElements(prhs[1]);
+        if (count != 9) {
+            m = static_cast<int>(mxGetDimensions(prhs[1])[0]);
+            n = static_cast<int>(mxGetDimensions(prhs[1])[1]);
+        }
+        weights.assign(mxGetPr(prhs[1]), mxGetPr(prhs[1]) + count);
     }
     if (nrhs >= 3 && mxGetNumberOfElements(prhs[2]) != 0) {
         if (mxGetClassID(prhs[2]) != mxDOUBLE_CLASS) return 0;
         order = *mxGetPr(prhs[2]);
     }
     if (in_class == mxDOUBLE_CLASS)
-        check_pages<double>(image, out.get(), weights, order);
+        check_pages<double>(image, out.get(), weights, m, n, order);
     else if (in_class == mxSINGLE_CLASS)
-        check_pages<float>(image, out.get(), weights, order);
+        check_pages<float>(image, out.get(), weights, m, n, order);
     else
-        check_pages<std::uint8_t>(image, out.get(), weights, order);
+        check_pages<std::uint8_t>(image, out.get(), weights, m, n, order);
     return 0;
 }

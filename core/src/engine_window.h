@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 
 #include "window.h"
 
@@ -16,6 +17,59 @@
 namespace varnets::engine {
 namespace {
 
+// The weighted network: each step also moves the weights with the values;
+// then, from the largest value down, the running weight through each value is
+// the total less the weights above it, and the last value at which it
+// reaches the threshold is the first in ascending order (the weights are of
+// one sign, so the running weight only grows).
+template <class Ops>
+void run_weighted_network(const selection_network& network, const float* const* tap,
+                          std::size_t h, float* out, float* scratch) {
+    constexpr std::size_t L = Ops::lanes;
+    const std::size_t C = network.chunk;
+    auto* weight = reinterpret_cast<std::int32_t*>(scratch + network.slots * C);
+    const network_step* end = network.steps + network.step_count;
+    const auto total = Ops::splat(network.total);
+    const auto threshold_minus_1 = Ops::splat(network.threshold - 1);
+    for (std::size_t r0 = 0; r0 < h; r0 += C) {
+        const std::size_t rows = std::min(C, (h - r0 + L - 1) / L * L);
+        for (int a = 0; a < network.taps; ++a) {
+            const auto w = Ops::splat(network.weights[a]);
+            for (std::size_t r = 0; r < rows; r += L) {
+                Ops::store(scratch + a * C + r, Ops::load(tap[a] + r0 + r));
+                Ops::store_weight(weight + a * C + r, w);
+            }
+        }
+        for (const network_step* s = network.steps; s != end; ++s) {
+            const float* x = scratch + s->a * C;
+            const float* y = scratch + s->b * C;
+            const std::int32_t* wx = weight + s->a * C;
+            const std::int32_t* wy = weight + s->b * C;
+            for (std::size_t r = 0; r < rows; r += L) {
+                const auto u = Ops::load(x + r), v = Ops::load(y + r);
+                const auto wu = Ops::load_weight(wx + r), wv = Ops::load_weight(wy + r);
+                const auto swap = Ops::less(v, u);
+                Ops::store(scratch + s->min_to * C + r, Ops::min(u, v));
+                Ops::store(scratch + s->max_to * C + r, Ops::max(u, v));
+                Ops::store_weight(weight + s->min_to * C + r, Ops::pick(swap, wv, wu));
+                Ops::store_weight(weight + s->max_to * C + r, Ops::pick(swap, wu, wv));
+            }
+        }
+        const int last = network.sorted[network.taps - 1];
+        for (std::size_t r = 0; r < rows; r += L) {
+            auto result = Ops::load(scratch + last * C + r);
+            auto running = total;
+            for (int i = network.taps - 1; i >= 0; --i) {
+                const std::size_t slot = static_cast<std::size_t>(network.sorted[i]) * C + r;
+                result = Ops::pick(Ops::at_least(running, threshold_minus_1),
+                                   Ops::load(scratch + slot), result);
+                running = Ops::add(running, Ops::load_weight(weight + slot));
+            }
+            Ops::store(out + r0 + r, result);
+        }
+    }
+}
+
 template <class Ops>
 bool run_network(const selection_network& network, const float* const* tap, std::size_t h,
                  float* out, float* scratch) {
@@ -23,6 +77,10 @@ bool run_network(const selection_network& network, const float* const* tap, std:
     static_assert(L <= window_lanes && window_lanes % L == 0);
     const std::size_t C = network.chunk;
     if (Ops::flushes_denormals()) return false;
+    if (network.weights != nullptr) {
+        run_weighted_network<Ops>(network, tap, h, out, scratch);
+        return true;
+    }
     const network_step* end = network.steps + network.step_count;
     // Slot s holds rows r0 .. r0 + C - 1 at scratch + s * C. Each step runs
     // over the whole chunk with its four addresses fixed, so no load waits

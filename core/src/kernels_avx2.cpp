@@ -65,6 +65,12 @@ struct avx2_ops {
     }
 
     static value load(const float* p) { return _mm256_loadu_ps(p); }
+    static weight load_weight(const std::int32_t* p) {
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    }
+    static void store_weight(std::int32_t* p, weight w) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), w);
+    }
     static void store(float* p, value v) { _mm256_storeu_ps(p, v); }
     static value load_pixels(const float* p) { return _mm256_loadu_ps(p); }
     static value load_pixels(const double* p) {

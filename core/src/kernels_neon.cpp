@@ -79,6 +79,11 @@ struct neon_ops {
     }
 
     static value load(const float* p) { return {vld1q_f32(p), vld1q_f32(p + 4)}; }
+    static weight load_weight(const std::int32_t* p) { return {vld1q_s32(p), vld1q_s32(p + 4)}; }
+    static void store_weight(std::int32_t* p, weight w) {
+        vst1q_s32(p, w.lo);
+        vst1q_s32(p + 4, w.hi);
+    }
     static void store(float* p, value v) {
         vst1q_f32(p, v.lo);
         vst1q_f32(p + 4, v.hi);

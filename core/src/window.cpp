@@ -19,6 +19,10 @@ constexpr std::size_t strip_rows = 512;  // output rows per strip, a multiple of
 // selection costs; such windows take the exact selection everywhere.
 constexpr int max_network_taps = 1024;
 
+// The largest sum of doubled weights a weighted network takes: its running
+// sums and threshold + 1 stay within int32.
+constexpr std::int64_t weighted_total_limit = std::int64_t{1} << 30;
+
 // Batcher's odd-even merge sort of p = 2^k inputs: step(i, j), i < j, for
 // each comparator in order.
 template <class Step>
@@ -30,15 +34,13 @@ void odd_even_merge_sort(int p, Step step) {
                     if ((i + j) / (2 * width) == (i + j + k) / (2 * width)) step(i + j, i + j + k);
 }
 
-// The steps of a network leaving the rank-th smallest of n values in
-// `result`: Batcher's network on n values padded to a power of two, with the
-// padding taken as +Inf (a comparator with it only moves it up, which is
-// done by renaming slots), then pruned back from the result to the steps it
-// depends on. Slot n is the spare.
-buffer<network_step> rank_network(int n, int rank, int& result) {
+// Batcher's network on n values padded to a power of two, with the padding
+// taken as +Inf (a comparator with it only moves it up, which is done by
+// renaming slots); afterwards slot[i] holds the i-th smallest.
+buffer<network_step> sorting_network(int n, buffer<int>& slot) {
     int p = 1;
     while (p < n) p *= 2;
-    buffer<int> slot(static_cast<std::size_t>(p));
+    slot.resize(static_cast<std::size_t>(p));
     buffer<char> padding(static_cast<std::size_t>(p));
     for (int i = 0; i < p; ++i) {
         slot[i] = i;
@@ -54,6 +56,16 @@ buffer<network_step> rank_network(int n, int rank, int& result) {
         }
         all.push_back({slot[i], slot[j], slot[i], slot[j]});
     });
+    slot.resize(static_cast<std::size_t>(n));
+    return all;
+}
+
+// The steps of a network leaving the rank-th smallest of n values in
+// `result`: the sorting network pruned back from the result to the steps it
+// depends on. Slot n is the spare.
+buffer<network_step> rank_network(int n, int rank, int& result) {
+    buffer<int> slot;
+    const buffer<network_step> all = sorting_network(n, slot);
     result = slot[rank];
     buffer<char> needed(static_cast<std::size_t>(n) + 1);
     needed[result] = 1;
@@ -230,17 +242,39 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     bool uniform = taps.doubled_weight[0] > 0;
     for (int a = 0; a < n; ++a) uniform = uniform && taps.doubled_weight[a] == taps.doubled_weight[0];
 
-    // The network, where a kernel runs one.
+    // Positive weights of another sum: a weighted network, while the running
+    // weights fit in 32-bit lanes.
+    bool positive = true;
+    std::int64_t doubled_total = 0;
+    for (int a = 0; a < n; ++a) {
+        positive = positive && taps.doubled_weight[a] > 0;
+        doubled_total += taps.doubled_weight[a];
+    }
+    const bool weighted = !uniform && positive && doubled_total <= weighted_total_limit;
+
+    // The network, where a kernel runs one. Rows per pass: measured on Zen 5,
+    // chunks cut down to keep large windows' slots in L1 (32 rows at 15x15)
+    // ran a quarter slower.
     selection_network network{};
     buffer<network_step> steps;
-    if (!uniform || n > max_network_taps) kernel = nullptr;
-    if (kernel != nullptr) {
+    buffer<int> sorted;
+    buffer<std::int32_t> negated_weights;
+    const std::size_t chunk = 128;
+    if (!(uniform || weighted) || n > max_network_taps) kernel = nullptr;
+    if (kernel != nullptr && uniform) {
         int result = 0;
         steps = rank_network(n, uniform_rank(taps.doubled_weight[0], n, threshold), result);
-        // Rows per pass. Measured on Zen 5: chunks cut down to keep large
-        // windows' slots in L1 (32 rows at 15x15) ran a quarter slower.
-        const std::size_t chunk = 128;
         network = {steps.data(), static_cast<int>(steps.size()), n, n + 1, result, chunk};
+    } else if (kernel != nullptr) {
+        steps = sorting_network(n, sorted);
+        for (int a = 0; a < n; ++a)
+            negated_weights.push_back(static_cast<std::int32_t>(-taps.doubled_weight[a]));
+        network = {steps.data(), static_cast<int>(steps.size()), n, n, 0, chunk};
+        network.weights = negated_weights.data();
+        network.sorted = sorted.data();
+        network.total = static_cast<std::int32_t>(doubled_total);
+        network.threshold =
+            static_cast<std::int32_t>(std::clamp<std::int64_t>(threshold, 0, doubled_total + 1));
     }
 
     const tap_geometry g(taps);
@@ -248,7 +282,7 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     const std::size_t span = 2 * static_cast<std::size_t>(g.reach) + 1;  // rows a window spans
     column_ring<float, special_values> ring(g, strip);
     aligned_floats out(strip + window_padding);
-    aligned_floats scratch(kernel != nullptr ? network.slots * network.chunk : 1);
+    aligned_floats scratch(kernel != nullptr ? (weighted ? 2 : 1) * network.slots * network.chunk : 1);
     buffer<float> values(n);
     buffer<std::int64_t> weights(n);
     exact_workspace work;

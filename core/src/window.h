@@ -30,6 +30,12 @@ struct network_step {
 // A min/max network that leaves the value of a fixed rank among the taps in
 // slot `result`: exact for windows without NaN and without a -0/+0 mix.
 // Slots 0..taps-1 start with the taps' values; `slots` counts the spare too.
+//
+// With `weights` set, the network is weighted: its steps sort the taps, each
+// value carrying its tap's weight (ties may go either way, which for weights
+// of one sign cannot change the value chosen), sorted[i] is the slot of the
+// i-th smallest, and the result is the first sorted value at which the
+// running weight reaches `threshold`, or the largest if none does.
 struct selection_network {
     const network_step* steps;
     int step_count;
@@ -37,11 +43,16 @@ struct selection_network {
     int slots;
     int result;
     std::size_t chunk;  // rows per pass, a multiple of window_lanes
+    const std::int32_t* weights = nullptr;  // minus each tap's doubled weight
+    const int* sorted = nullptr;
+    std::int32_t total = 0;      // the sum of the doubled weights
+    std::int32_t threshold = 0;  // within 0 .. total + 1
 };
 
 // out[r] for r in 0..h-1 (h rounded up to window_padding may be written)
 // from the values tap[a][r]; the rows past h of every tap may be read.
-// scratch: network.slots * network.chunk floats, 64-byte aligned. False, and
+// scratch: network.slots * network.chunk floats, 64-byte aligned, followed
+// for a weighted network by as many int32 for the weights. False, and
 // nothing written, when this thread's floating-point state flushes denormals
 // (min and max would then return zeros where the selection moves the
 // denormal itself).

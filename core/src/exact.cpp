@@ -4,6 +4,31 @@
 
 namespace varnets {
 
+namespace {
+
+// At most this many NaNs take the counting path for equal weights; beyond it
+// (each NaN may count the numbers again) the sort below is cheaper.
+constexpr std::size_t few_nans = 8;
+
+// The number of the given rank in the stable order of `numbers` (tap
+// indices of the non-NaN values). Ties are equal values, which only -0 and
+// +0 can tell apart: among zeros, tap order decides.
+float number_of_rank(const float* values, const buffer<int>& numbers, int rank,
+                     exact_workspace& work) {
+    auto& sorted = work.sorted;
+    sorted.resize(numbers.size());
+    for (std::size_t j = 0; j < numbers.size(); ++j) sorted[j] = values[numbers[j]];
+    std::nth_element(sorted.begin(), sorted.begin() + rank, sorted.end());
+    if (sorted[rank] != 0) return sorted[rank];
+    int below = 0;
+    for (const int k : numbers) below += values[k] < 0;
+    for (const int k : numbers)
+        if (values[k] == 0 && below++ == rank) return values[k];
+    return sorted[rank];  // not reached
+}
+
+}  // namespace
+
 float exact_select(const float* values, const std::int64_t* weights, int n,
                    std::int64_t threshold, exact_workspace& work) {
     if (n == 0) return 0.0f;
@@ -20,14 +45,44 @@ float exact_select(const float* values, const std::int64_t* weights, int n,
     const auto before = [values](int a, int b) {
         return values[a] < values[b] || (!(values[b] < values[a]) && a < b);
     };
-    if (nans.empty() && uniform && weights[0] > 0) {
+    if (uniform && weights[0] > 0 && nans.size() <= few_nans) {
         // Equal positive weights: the running weight after index b is
         // (b + 1) w, so the selected index does not depend on the values.
         const std::int64_t w = weights[0];
         const std::int64_t needed = threshold <= w ? 0 : (threshold + w - 1) / w - 1;
         const int b = static_cast<int>(std::min<std::int64_t>(needed, n - 1));
-        std::nth_element(numbers.begin(), numbers.begin() + b, numbers.end(), before);
-        return values[numbers[b]];
+        // The NaNs' places, as below, each by counting the numbers under the
+        // smallest number before it; the NaN sorted i-th (by place) is at
+        // index place + i, and the numbers fill the indices between.
+        auto& nan_places = work.nan_places;
+        nan_places.clear();
+        float smallest = 0.0f;
+        bool seen = false;
+        int place = static_cast<int>(numbers.size());
+        for (int a = 0; a < n; ++a) {
+            if (values[a] == values[a]) {
+                if (!seen || values[a] < smallest) {
+                    smallest = values[a];
+                    place = -1;  // counted when the next NaN needs it
+                }
+                seen = true;
+            } else {
+                if (place < 0) {
+                    place = 0;
+                    for (const int k : numbers) place += values[k] < smallest;
+                }
+                nan_places.emplace_back(place, -a);
+            }
+        }
+        std::sort(nan_places.begin(), nan_places.end());
+        int rank = b;
+        for (std::size_t i = 0; i < nan_places.size(); ++i) {
+            const int at = nan_places[i].first + static_cast<int>(i);
+            if (at == b) return values[-nan_places[i].second];
+            if (at > b) break;
+            --rank;
+        }
+        return number_of_rank(values, numbers, rank, work);
     }
     std::sort(numbers.begin(), numbers.end(), before);
     const int count = static_cast<int>(numbers.size());

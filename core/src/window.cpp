@@ -284,7 +284,6 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     aligned_floats out(strip + window_padding);
     aligned_floats scratch(kernel != nullptr ? (weighted ? 2 : 1) * network.slots * network.chunk : 1);
     buffer<float> values(n);
-    buffer<std::int64_t> weights(n);
     exact_workspace work;
 
     for (std::size_t page = 0; page < pages; ++page) {
@@ -298,8 +297,7 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                 const float* const* tap = ring.taps();
                 const auto exact = [&](std::size_t r) {
                     for (int a = 0; a < n; ++a) values[a] = tap[a][r];
-                    std::copy(taps.doubled_weight, taps.doubled_weight + n, weights.begin());
-                    return exact_select(values.data(), weights.data(), n, threshold, work);
+                    return exact_select(values.data(), taps.doubled_weight, n, threshold, work);
                 };
                 float* result = out.get();
                 if (kernel == nullptr || !kernel(network, tap, h, result, scratch.get())) {

@@ -104,6 +104,7 @@ dist: build
 # against a copy-only MEX and medfilt2. BENCH_ARGS go to Google Benchmark.
 bench: build
 	$(BUILD)/bench/bench_filter $(BENCH_ARGS)
+	$(BUILD)/bench/bench_windows $(BENCH_ARGS)
 	octave-cli --no-gui --norc --quiet --eval "addpath('$(BUILD)/mex'); addpath('$(BUILD)/bench'); addpath('bench'); bench_octave()"
 
 clean:

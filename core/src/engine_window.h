@@ -12,10 +12,103 @@
 
 #include "window.h"
 
+#include <array>
+#include <utility>
+
 // Internal linkage: each kernel file compiles its own copy with its own
 // instruction set.
 namespace varnets::engine {
 namespace {
+
+// The median network of a full window of N taps, built at compile time the
+// way rank_network() builds it at run time (Batcher's network, padding
+// renamed away, pruned back from the result), so that its values can live in
+// registers. Slot N is the spare.
+template <int N>
+struct fixed_median_network {
+    static constexpr int padded = [] {
+        int p = 1;
+        while (p < N) p *= 2;
+        return p;
+    }();
+    std::array<network_step, 4 * padded * 8> steps{};
+    int count = 0;
+    int result = 0;
+};
+
+template <int N>
+constexpr fixed_median_network<N> make_fixed_median_network() {
+    constexpr int p = fixed_median_network<N>::padded;
+    std::array<int, p> slot{};
+    std::array<bool, p> padding{};
+    for (int i = 0; i < p; ++i) {
+        slot[i] = i;
+        padding[i] = i >= N;
+    }
+    fixed_median_network<N> all;
+    for (int width = 1; width < p; width *= 2)
+        for (int k = width; k >= 1; k /= 2)
+            for (int j = k % width; j + k < p; j += 2 * k)
+                for (int i = 0; i < (k < p - j - k ? k : p - j - k); ++i) {
+                    const int x = i + j, y = i + j + k;
+                    if (x / (2 * width) != y / (2 * width) || padding[y]) continue;
+                    if (padding[x]) {
+                        const int t = slot[x];
+                        slot[x] = slot[y];
+                        slot[y] = t;
+                        padding[x] = false;
+                        padding[y] = true;
+                        continue;
+                    }
+                    all.steps[all.count++] = {slot[x], slot[y], slot[x], slot[y]};
+                }
+    fixed_median_network<N> kept;
+    kept.result = slot[(N - 1) / 2];
+    std::array<bool, N + 1> needed{};
+    needed[kept.result] = true;
+    for (int s = all.count - 1; s >= 0; --s) {
+        const network_step step = all.steps[s];
+        const bool low = needed[step.a], high = needed[step.b];
+        if (!low && !high) continue;
+        kept.steps[kept.count++] = {step.a, step.b, low ? step.a : N, high ? step.b : N};
+        needed[step.a] = needed[step.b] = true;
+    }
+    for (int i = 0, j = kept.count - 1; i < j; ++i, --j) {
+        const network_step t = kept.steps[i];
+        kept.steps[i] = kept.steps[j];
+        kept.steps[j] = t;
+    }
+    return kept;
+}
+
+template <int N>
+struct fixed_median {
+    static constexpr fixed_median_network<N> network = make_fixed_median_network<N>();
+
+    template <class Ops, std::size_t I>
+    static void step(typename Ops::value* v) {
+        constexpr network_step s = network.steps[I];
+        const auto x = v[s.a], y = v[s.b];
+        v[s.min_to] = Ops::min(x, y);
+        v[s.max_to] = Ops::max(x, y);
+    }
+
+    template <class Ops, std::size_t... I>
+    static void apply(typename Ops::value* v, std::index_sequence<I...>) {
+        (step<Ops, I>(v), ...);
+    }
+
+    template <class Ops>
+    static void run(const float* const* tap, std::size_t h, float* out) {
+        constexpr std::size_t L = Ops::lanes;
+        for (std::size_t r = 0; r < h; r += L) {
+            typename Ops::value v[N + 1];
+            for (int a = 0; a < N; ++a) v[a] = Ops::load(tap[a] + r);
+            apply<Ops>(v, std::make_index_sequence<network.count>{});
+            Ops::store(out + r, v[network.result]);
+        }
+    }
+};
 
 // The weighted network: each step also moves the weights with the values;
 // then, from the largest value down, the running weight through each value is
@@ -80,6 +173,14 @@ bool run_network(const selection_network& network, const float* const* tap, std:
     if (network.weights != nullptr) {
         run_weighted_network<Ops>(network, tap, h, out, scratch);
         return true;
+    }
+    if (network.full_window_median) {
+        switch (network.taps) {
+            case 25: fixed_median<25>::run<Ops>(tap, h, out); return true;
+            case 49: fixed_median<49>::run<Ops>(tap, h, out); return true;
+            case 81: fixed_median<81>::run<Ops>(tap, h, out); return true;
+            default: break;
+        }
     }
     const network_step* end = network.steps + network.step_count;
     // Slot s holds rows r0 .. r0 + C - 1 at scratch + s * C. Each step runs

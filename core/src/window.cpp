@@ -182,10 +182,17 @@ class column_ring {
 // Copies rows first .. first + v.size() - 1 of an image column, clamped.
 template <class Value, class Pixel>
 void copy_clamped(buffer<Value>& v, const Pixel* column, std::size_t rows, std::ptrdiff_t first) {
+    const auto count = static_cast<std::ptrdiff_t>(v.size());
     const auto last = static_cast<std::ptrdiff_t>(rows) - 1;
-    for (std::size_t i = 0; i < v.size(); ++i)
-        v[i] = static_cast<Value>(
-            column[std::clamp(first + static_cast<std::ptrdiff_t>(i), std::ptrdiff_t{0}, last)]);
+    // Entries before row 0 and past the last row repeat the edge; the rest
+    // is a straight conversion, which the compiler vectorises.
+    const std::ptrdiff_t inside_from = std::clamp<std::ptrdiff_t>(-first, 0, count);
+    const std::ptrdiff_t inside_to = std::clamp<std::ptrdiff_t>(last + 1 - first, inside_from, count);
+    Value* out = v.data();
+    for (std::ptrdiff_t i = 0; i < inside_from; ++i) out[i] = static_cast<Value>(column[0]);
+    const Pixel* from = column + first;
+    for (std::ptrdiff_t i = inside_from; i < inside_to; ++i) out[i] = static_cast<Value>(from[i]);
+    for (std::ptrdiff_t i = inside_to; i < count; ++i) out[i] = static_cast<Value>(column[last]);
 }
 
 // What a numeric column holds that min/max networks cannot take: whether
@@ -208,11 +215,13 @@ void load_float_column(float_column& out, const Pixel* column, std::size_t rows,
     copy_clamped(out.v, column, rows, first);
     const float* v = out.v.data();
     special_values& s = out.notes;
-    bool nan = false, zero = false;
+    // Counted rather than or-ed, so that the loop vectorises.
+    std::uint32_t nans = 0, zeros = 0;
     for (std::size_t i = 0; i < used; ++i) {
-        nan |= v[i] != v[i];
-        zero |= v[i] == 0;
+        nans += v[i] != v[i];
+        zeros += v[i] == 0;
     }
+    const bool nan = nans != 0, zero = zeros != 0;
     s.nan = nan;
     s.negative_zero = s.positive_zero = false;
     if (!nan && !zero) return;
@@ -263,8 +272,10 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     if (!(uniform || weighted) || n > max_network_taps) kernel = nullptr;
     if (kernel != nullptr && uniform) {
         int result = 0;
-        steps = rank_network(n, uniform_rank(taps.doubled_weight[0], n, threshold), result);
+        const int rank = uniform_rank(taps.doubled_weight[0], n, threshold);
+        steps = rank_network(n, rank, result);
         network = {steps.data(), static_cast<int>(steps.size()), n, n + 1, result, chunk};
+        network.full_window_median = n == taps.window_rows * taps.window_cols && rank == (n - 1) / 2;
     } else if (kernel != nullptr) {
         steps = sorting_network(n, sorted);
         for (int a = 0; a < n; ++a)

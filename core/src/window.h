@@ -47,6 +47,9 @@ struct selection_network {
     const int* sorted = nullptr;
     std::int32_t total = 0;      // the sum of the doubled weights
     std::int32_t threshold = 0;  // within 0 .. total + 1
+    // The median of a full window with taps in window order: kernels that
+    // carry a compiled network for its size run that one instead.
+    bool full_window_median = false;
 };
 
 // out[r] for r in 0..h-1 (h rounded up to window_padding may be written)

@@ -8,6 +8,7 @@
 #include "varnets/buffer.h"
 #include "exact.h"
 #include "plan.h"
+#include "rank_window.h"
 
 namespace varnets {
 
@@ -22,6 +23,11 @@ constexpr int max_network_taps = 1024;
 // The largest sum of doubled weights a weighted network takes: its running
 // sums and threshold + 1 stay within int32.
 constexpr std::int64_t weighted_total_limit = std::int64_t{1} << 30;
+
+// From this many equal-weight taps on, rank space beats the networks
+// (measured on Zen 5: at 9x9 a full median takes 19 ns/px by network, 51 in
+// rank space; at 15x15 205 against 66).
+constexpr int rank_space_taps = 100;
 
 // Batcher's odd-even merge sort of p = 2^k inputs: step(i, j), i < j, for
 // each comparator in order.
@@ -250,6 +256,14 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     }
     bool uniform = taps.doubled_weight[0] > 0;
     for (int a = 0; a < n; ++a) uniform = uniform && taps.doubled_weight[a] == taps.doubled_weight[0];
+    if (uniform && kernel != nullptr && n >= rank_space_taps) {
+        const int rank = uniform_rank(taps.doubled_weight[0], n, threshold);
+        if constexpr (sizeof(Pixel) == 8)
+            rank_filter_double(src, dst, rows, cols, pages, taps, rank, threshold);
+        else
+            rank_filter_single(src, dst, rows, cols, pages, taps, rank, threshold);
+        return;
+    }
 
     // Positive weights of another sum: a weighted network, while the running
     // weights fit in 32-bit lanes.

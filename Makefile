@@ -104,7 +104,9 @@ dist: build
 # against a copy-only MEX and medfilt2. BENCH_ARGS go to Google Benchmark.
 bench: build
 	$(BUILD)/bench/bench_filter $(BENCH_ARGS)
-	$(BUILD)/bench/bench_windows $(BENCH_ARGS)
+	$(BUILD)/bench/bench_windows --benchmark_out=$(BUILD)/bench/windows.csv \
+	  --benchmark_out_format=csv $(BENCH_ARGS)
+	bench/plot_windows.sh $(BUILD)/bench/windows.csv $(BUILD)/bench/windows.png
 	octave-cli --no-gui --norc --quiet --eval "addpath('$(BUILD)/mex'); addpath('$(BUILD)/bench'); addpath('bench'); bench_octave()"
 
 clean:

@@ -9,6 +9,7 @@ packages=(
   octave liboctave-dev octave-image             # the real host, and medfilt2 to compare with
   unzip                                         # unpacking the download bundle in its test
   libopencv-dev                                 # the benchmark's peer
+  gnuplot-nox                                   # the benchmark's plot
   clang libclang-rt-14-dev                      # fuzzing
   g++-mingw-w64-x86-64-posix mingw-w64-tools    # the Windows MATLAB module (.mexw64)
   wine64                                        # and its load test

@@ -247,7 +247,7 @@ weights_arg read_weights(const mxArray* a) {
         const double weight = element_as_double(w.data, w.id, i);
         if (!varnets::weight_in_range(weight))
             fail(failure::weights_value,
-                 "Weight %zu is %g; weights must be finite and round to a 32-bit integer.", i + 1,
+                 "Weight %zu is %.17g; weights must be finite and round to a 32-bit integer.", i + 1,
                  weight);
     }
     return w;

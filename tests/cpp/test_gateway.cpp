@@ -173,7 +173,8 @@ const std::vector<bad_call> bad_calls = {
     {"weight beyond int32", "function_Varnets:weightsValue",
      [] {
          return args(image3x4(), weights({1, 1, 1, 1, 2147483647.5, 1, 1, 1, 1}));  // 2^31
-     }},
+     },
+     1, "Weight 5 is 2147483647.5;"},  // exactly: 2147483647.4 is accepted
     {"weight below int32", "function_Varnets:weightsValue",
      [] {
          return args(image3x4(), weights({-2147483649.5, 1, 1, 1, 1, 1, 1, 1, 1}));  // -2^31 - 1

@@ -93,9 +93,21 @@ struct fixed_median {
         v[s.max_to] = Ops::max(x, y);
     }
 
-    template <class Ops, std::size_t... I>
-    static void apply(typename Ops::value* v, std::index_sequence<I...>) {
-        (step<Ops, I>(v), ...);
+    // The steps from `first`, in blocks of at most 128 (Clang limits a fold
+    // expression to 256 operands).
+    template <class Ops, std::size_t first, std::size_t... I>
+    static void apply_block(typename Ops::value* v, std::index_sequence<I...>) {
+        (step<Ops, first + I>(v), ...);
+    }
+
+    template <class Ops, std::size_t first = 0>
+    static void apply(typename Ops::value* v) {
+        constexpr std::size_t count = static_cast<std::size_t>(network.count);
+        if constexpr (first < count) {
+            constexpr std::size_t block = count - first < 128 ? count - first : 128;
+            apply_block<Ops, first>(v, std::make_index_sequence<block>{});
+            apply<Ops, first + block>(v);
+        }
     }
 
     template <class Ops>
@@ -104,7 +116,7 @@ struct fixed_median {
         for (std::size_t r = 0; r < h; r += L) {
             typename Ops::value v[N + 1];
             for (int a = 0; a < N; ++a) v[a] = Ops::load(tap[a] + r);
-            apply<Ops>(v, std::make_index_sequence<network.count>{});
+            apply<Ops>(v);
             Ops::store(out + r, v[network.result]);
         }
     }

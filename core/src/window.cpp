@@ -185,6 +185,16 @@ class column_ring {
     std::size_t used_ = 0;
 };
 
+// Calls f(page_src, page_dst, s0, h) for every strip of h rows from row s0
+// of every page.
+template <class In, class Out, class F>
+void for_each_strip(const In* src, Out* dst, std::size_t rows, std::size_t cols, std::size_t pages,
+                    std::size_t strip, F&& f) {
+    for (std::size_t page = 0; page < pages; ++page)
+        for (std::size_t s0 = 0; s0 < rows; s0 += strip)
+            f(src + page * rows * cols, dst + page * rows * cols, s0, std::min(strip, rows - s0));
+}
+
 // Copies rows first .. first + v.size() - 1 of an image column, clamped.
 template <class Value, class Pixel>
 void copy_clamped(buffer<Value>& v, const Pixel* column, std::size_t rows, std::ptrdiff_t first) {
@@ -311,52 +321,48 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     buffer<float> values(n);
     exact_workspace work;
 
-    for (std::size_t page = 0; page < pages; ++page) {
-        const Pixel* page_src = src + page * rows * cols;
-        Pixel* page_dst = dst + page * rows * cols;
-        for (std::size_t s0 = 0; s0 < rows; s0 += strip) {
-            const std::size_t h = std::min(strip, rows - s0);
-            ring.start_strip(s0, h);
-            for (std::size_t c = 0; c < cols; ++c) {
-                ring.move_to(page_src, rows, cols, c, load_float_column<Pixel>);
-                const float* const* tap = ring.taps();
-                const auto exact = [&](std::size_t r) {
-                    for (int a = 0; a < n; ++a) values[a] = tap[a][r];
-                    return exact_select(values.data(), taps.doubled_weight, n, threshold, work);
-                };
-                float* result = out.get();
-                if (kernel == nullptr || !kernel(network, tap, h, result, scratch.get())) {
-                    for (std::size_t r = 0; r < h; ++r) result[r] = exact(r);
-                } else {
-                    bool nan = false, negative = false, positive = false;
-                    for (const float_column* e : ring.window()) {
-                        nan |= e->notes.nan;
-                        negative |= e->notes.negative_zero;
-                        positive |= e->notes.positive_zero;
-                    }
-                    // Windows the network cannot take: a NaN anywhere in rows
-                    // r - reach .. r + reach of the window's columns, or a zero
-                    // result where -0 and +0 meet.
-                    if (nan || (negative && positive)) {
-                        for (std::size_t r = 0; r < h; ++r) {
-                            bool redo = false, below = false, above = false;
-                            for (const float_column* e : ring.window()) {
-                                const special_values& s = e->notes;
-                                redo |= s.nan && s.in(s.nans_before, r, r + span);
-                                if (result[r] == 0 && (s.negative_zero || s.positive_zero)) {
-                                    below |= s.in(s.negatives_before, r, r + span);
-                                    above |= s.in(s.positives_before, r, r + span);
-                                }
+    for_each_strip(src, dst, rows, cols, pages, strip,
+                   [&](const auto* page_src, auto* page_dst, std::size_t s0, std::size_t h) {
+        ring.start_strip(s0, h);
+        for (std::size_t c = 0; c < cols; ++c) {
+            ring.move_to(page_src, rows, cols, c, load_float_column<Pixel>);
+            const float* const* tap = ring.taps();
+            const auto exact = [&](std::size_t r) {
+                for (int a = 0; a < n; ++a) values[a] = tap[a][r];
+                return exact_select(values.data(), taps.doubled_weight, n, threshold, work);
+            };
+            float* result = out.get();
+            if (kernel == nullptr || !kernel(network, tap, h, result, scratch.get())) {
+                for (std::size_t r = 0; r < h; ++r) result[r] = exact(r);
+            } else {
+                bool nan = false, negative = false, positive = false;
+                for (const float_column* e : ring.window()) {
+                    nan |= e->notes.nan;
+                    negative |= e->notes.negative_zero;
+                    positive |= e->notes.positive_zero;
+                }
+                // Windows the network cannot take: a NaN anywhere in rows
+                // r - reach .. r + reach of the window's columns, or a zero
+                // result where -0 and +0 meet.
+                if (nan || (negative && positive)) {
+                    for (std::size_t r = 0; r < h; ++r) {
+                        bool redo = false, below = false, above = false;
+                        for (const float_column* e : ring.window()) {
+                            const special_values& s = e->notes;
+                            redo |= s.nan && s.in(s.nans_before, r, r + span);
+                            if (result[r] == 0 && (s.negative_zero || s.positive_zero)) {
+                                below |= s.in(s.negatives_before, r, r + span);
+                                above |= s.in(s.positives_before, r, r + span);
                             }
-                            if (redo || (below && above)) result[r] = exact(r);
                         }
+                        if (redo || (below && above)) result[r] = exact(r);
                     }
                 }
-                Pixel* column_dst = page_dst + c * rows + s0;
-                for (std::size_t r = 0; r < h; ++r) column_dst[r] = static_cast<Pixel>(result[r]);
             }
+            Pixel* column_dst = page_dst + c * rows + s0;
+            for (std::size_t r = 0; r < h; ++r) column_dst[r] = static_cast<Pixel>(result[r]);
         }
-    }
+    });
 }
 
 // Byte columns note nothing.
@@ -385,47 +391,43 @@ void box_count_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t r
     buffer<std::uint16_t> prefix(strip + static_cast<std::size_t>(m));
     buffer<std::uint16_t> column_counts(static_cast<std::size_t>(n) * strip);
     buffer<std::uint16_t> total(strip);
-    for (std::size_t page = 0; page < pages; ++page) {
-        const std::uint8_t* page_src = src + page * rows * cols;
-        std::uint8_t* page_dst = dst + page * rows * cols;
-        for (std::size_t s0 = 0; s0 < rows; s0 += strip) {
-            const std::size_t h = std::min(strip, rows - s0);
-            // Zeros in rows r - row_reach .. r + row_reach of window column p
-            // (an image column, clamped), for the strip's rows r.
-            const auto counts_of = [&](std::ptrdiff_t p) {
-                std::uint16_t* counts =
-                    column_counts.data() + static_cast<std::size_t>((p + col_reach) % n) * strip;
-                const std::uint8_t* column =
-                    page_src + static_cast<std::size_t>(std::clamp<std::ptrdiff_t>(p, 0, last_col)) * rows;
-                const std::ptrdiff_t first = static_cast<std::ptrdiff_t>(s0) - row_reach;
-                for (std::size_t i = 0; i + 1 < h + static_cast<std::size_t>(m); ++i) {
-                    const std::ptrdiff_t row =
-                        std::clamp<std::ptrdiff_t>(first + static_cast<std::ptrdiff_t>(i), 0, last_row);
-                    prefix[i + 1] = static_cast<std::uint16_t>(prefix[i] + (column[row] == 0));
-                }
-                for (std::size_t r = 0; r < h; ++r)
-                    counts[r] = static_cast<std::uint16_t>(prefix[r + static_cast<std::size_t>(m)] - prefix[r]);
-                return counts;
-            };
-            prefix[0] = 0;
-            std::fill(total.begin(), total.begin() + static_cast<std::ptrdiff_t>(h), 0);
-            for (std::ptrdiff_t p = -col_reach; p < col_reach; ++p) {
-                const std::uint16_t* counts = counts_of(p);
-                for (std::size_t r = 0; r < h; ++r) total[r] = static_cast<std::uint16_t>(total[r] + counts[r]);
+    for_each_strip(src, dst, rows, cols, pages, strip,
+                   [&](const auto* page_src, auto* page_dst, std::size_t s0, std::size_t h) {
+        // Zeros in rows r - row_reach .. r + row_reach of window column p
+        // (an image column, clamped), for the strip's rows r.
+        const auto counts_of = [&](std::ptrdiff_t p) {
+            std::uint16_t* counts =
+                column_counts.data() + static_cast<std::size_t>((p + col_reach) % n) * strip;
+            const std::uint8_t* column =
+                page_src + static_cast<std::size_t>(std::clamp<std::ptrdiff_t>(p, 0, last_col)) * rows;
+            const std::ptrdiff_t first = static_cast<std::ptrdiff_t>(s0) - row_reach;
+            for (std::size_t i = 0; i + 1 < h + static_cast<std::size_t>(m); ++i) {
+                const std::ptrdiff_t row =
+                    std::clamp<std::ptrdiff_t>(first + static_cast<std::ptrdiff_t>(i), 0, last_row);
+                prefix[i + 1] = static_cast<std::uint16_t>(prefix[i] + (column[row] == 0));
             }
-            for (std::size_t c = 0; c < cols; ++c) {
-                const auto cc = static_cast<std::ptrdiff_t>(c);
-                const std::uint16_t* entering = counts_of(cc + col_reach);
-                for (std::size_t r = 0; r < h; ++r) total[r] = static_cast<std::uint16_t>(total[r] + entering[r]);
-                std::uint8_t* column_dst = page_dst + c * rows + s0;
-                for (std::size_t r = 0; r < h; ++r) column_dst[r] = verdict[total[r]];
-                // The leftmost column leaves; its slot takes the next entering one.
-                const std::uint16_t* leaving =
-                    column_counts.data() + c % static_cast<std::size_t>(n) * strip;
-                for (std::size_t r = 0; r < h; ++r) total[r] = static_cast<std::uint16_t>(total[r] - leaving[r]);
-            }
+            for (std::size_t r = 0; r < h; ++r)
+                counts[r] = static_cast<std::uint16_t>(prefix[r + static_cast<std::size_t>(m)] - prefix[r]);
+            return counts;
+        };
+        prefix[0] = 0;
+        std::fill(total.begin(), total.begin() + static_cast<std::ptrdiff_t>(h), 0);
+        for (std::ptrdiff_t p = -col_reach; p < col_reach; ++p) {
+            const std::uint16_t* counts = counts_of(p);
+            for (std::size_t r = 0; r < h; ++r) total[r] = static_cast<std::uint16_t>(total[r] + counts[r]);
         }
-    }
+        for (std::size_t c = 0; c < cols; ++c) {
+            const auto cc = static_cast<std::ptrdiff_t>(c);
+            const std::uint16_t* entering = counts_of(cc + col_reach);
+            for (std::size_t r = 0; r < h; ++r) total[r] = static_cast<std::uint16_t>(total[r] + entering[r]);
+            std::uint8_t* column_dst = page_dst + c * rows + s0;
+            for (std::size_t r = 0; r < h; ++r) column_dst[r] = verdict[total[r]];
+            // The leftmost column leaves; its slot takes the next entering one.
+            const std::uint16_t* leaving =
+                column_counts.data() + c % static_cast<std::size_t>(n) * strip;
+            for (std::size_t r = 0; r < h; ++r) total[r] = static_cast<std::uint16_t>(total[r] - leaving[r]);
+        }
+    });
 }
 
 }  // namespace
@@ -459,25 +461,21 @@ void window_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size
     const std::size_t strip = std::min(strip_rows, rows);
     column_ring<std::uint8_t, no_notes> ring(g, strip);
     buffer<std::int64_t> false_weight(strip);
-    for (std::size_t page = 0; page < pages; ++page) {
-        const std::uint8_t* page_src = src + page * rows * cols;
-        std::uint8_t* page_dst = dst + page * rows * cols;
-        for (std::size_t s0 = 0; s0 < rows; s0 += strip) {
-            const std::size_t h = std::min(strip, rows - s0);
-            ring.start_strip(s0, h);
-            for (std::size_t c = 0; c < cols; ++c) {
-                ring.move_to(page_src, rows, cols, c, load_byte_column);
-                std::fill(false_weight.begin(), false_weight.begin() + h, 0);
-                for (int a = 0; a < n; ++a) {
-                    const std::uint8_t* t = ring.taps()[a];
-                    const std::int64_t w = taps.doubled_weight[a];
-                    for (std::size_t r = 0; r < h; ++r) false_weight[r] += t[r] == 0 ? w : 0;
-                }
-                std::uint8_t* column_dst = page_dst + c * rows + s0;
-                for (std::size_t r = 0; r < h; ++r) column_dst[r] = false_weight[r] < threshold;
+    for_each_strip(src, dst, rows, cols, pages, strip,
+                   [&](const auto* page_src, auto* page_dst, std::size_t s0, std::size_t h) {
+        ring.start_strip(s0, h);
+        for (std::size_t c = 0; c < cols; ++c) {
+            ring.move_to(page_src, rows, cols, c, load_byte_column);
+            std::fill(false_weight.begin(), false_weight.begin() + h, 0);
+            for (int a = 0; a < n; ++a) {
+                const std::uint8_t* t = ring.taps()[a];
+                const std::int64_t w = taps.doubled_weight[a];
+                for (std::size_t r = 0; r < h; ++r) false_weight[r] += t[r] == 0 ? w : 0;
             }
+            std::uint8_t* column_dst = page_dst + c * rows + s0;
+            for (std::size_t r = 0; r < h; ++r) column_dst[r] = false_weight[r] < threshold;
         }
-    }
+    });
 }
 
 }  // namespace varnets

@@ -103,11 +103,22 @@ void register_all() {
                 cv::Mat in(side, side, CV_8U, d.u8.data()), out(side, side, CV_8U, d.u8_out.data());
                 cv::medianBlur(in, out, k);
             });
-            if (k <= 5)
+            if (k <= 5) {
                 add("opencv_f32_median_" + w.name, [&, k] {
                     cv::Mat in(side, side, CV_32F, d.f32.data()), out(side, side, CV_32F, d.f32_out.data());
                     cv::medianBlur(in, out, k);
                 });
+                // OpenCV has no double median: a double image is converted to
+                // float, filtered and converted back, into buffers made once.
+                const auto staging = std::make_shared<std::vector<float>>(2 * pixels);
+                add("opencv_f64_median_" + w.name, [&, k, staging] {
+                    cv::Mat in(side, side, CV_64F, d.f64.data()), out(side, side, CV_64F, d.f64_out.data());
+                    cv::Mat a(side, side, CV_32F, staging->data()), b(side, side, CV_32F, staging->data() + pixels);
+                    in.convertTo(a, CV_32F);
+                    cv::medianBlur(a, b, k);
+                    b.convertTo(out, CV_64F);
+                });
+            }
         }
     }
     // A 7x7 disk at the minimum rank (grayscale erosion), binomial 5x5

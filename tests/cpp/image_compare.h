@@ -9,6 +9,16 @@
 #include <sstream>
 #include <vector>
 
+// An output buffer whose every byte is 0xA5 before the filter writes it, so
+// a pixel the filter skips cannot pass for a 0 (no filter returns this
+// pattern: logical results are 0 or 1, numeric ones come from the input).
+template <class Pixel>
+std::vector<Pixel> unwritten(size_t count) {
+    std::vector<Pixel> v(count);
+    std::memset(v.data(), 0xA5, count * sizeof(Pixel));
+    return v;
+}
+
 template <class Pixel>
 std::string describe_pixel(Pixel v) {
     std::ostringstream s;

@@ -37,7 +37,7 @@ void run_numeric(Pixel tag, std::uint64_t seed) {
             const auto taps = varnets::make_tap_list(w.data());
             const auto threshold = varnets::make_threshold(taps, t);
             for (kernel k : kernels_here()) {
-                std::vector<Pixel> got(page.size());
+                auto got = unwritten<Pixel>(page.size());
                 if constexpr (sizeof(Pixel) == 8)
                     varnets::filter_double(page.data(), got.data(), rows, cols, taps, threshold, k);
                 else
@@ -70,7 +70,7 @@ TEST(differential, logical_images_every_size) {
             const auto taps = varnets::make_tap_list(w.data());
             const auto threshold = varnets::make_threshold(taps, t);
             for (kernel k : kernels_here()) {
-                std::vector<std::uint8_t> got(page.size());
+                auto got = unwritten<std::uint8_t>(page.size());
                 varnets::filter_logical(page.data(), got.data(), rows, cols, taps, threshold, k);
                 ASSERT_TRUE(same_image(got, expected, rows, cols))
                     << kernel_name(k) << " kernel, order " << t;

@@ -142,7 +142,8 @@ TEST(dispatch, environment_names_the_automatic_kernel) {
     const auto values = random_cases::image(rng, 61 * 37, random_cases::flavour::specials);
     const std::vector<float> page(values.begin(), values.end());
     const auto taps = varnets::make_tap_list(std::vector<double>(9, 1.0).data());
-    std::vector<float> got(page.size()), expected(page.size());
+    auto got = unwritten<float>(page.size());
+    std::vector<float> expected(page.size());
     varnets::filter_single(page.data(), got.data(), 61, 37, taps, 0);
     varnets::filter_single(page.data(), expected.data(), 61, 37, taps, 0, kernel::scalar);
     EXPECT_TRUE(same_image(got, expected, 61, 37));
@@ -213,7 +214,8 @@ template <class Pixel>
                                   values.begin() + static_cast<std::ptrdiff_t>(rows * cols));
     const auto taps = varnets::make_tap_list(w.data());
     const auto threshold = varnets::make_threshold(taps, order);
-    std::vector<Pixel> got(page.size()), expected(page.size());
+    auto got = unwritten<Pixel>(page.size());
+    std::vector<Pixel> expected(page.size());
     if constexpr (sizeof(Pixel) == 8) {
         varnets::filter_double(page.data(), got.data(), rows, cols, taps, threshold, k);
         varnets::filter_double(page.data(), expected.data(), rows, cols, taps, threshold,
@@ -384,10 +386,12 @@ TEST_P(vector_kernel, stacks_of_pages_match_page_by_page) {
             const auto taps = varnets::make_tap_list(m.w.data());
             const auto threshold = varnets::make_threshold(taps, 1);
             const std::vector<double> in(values.begin(), values.end());
-            std::vector<double> got(count + 1), expected(count);
+            auto got = unwritten<double>(count + 1);
+            std::vector<double> expected(count);
             varnets::filter_double(in.data(), got.data() + 1, st.rows, st.cols, st.pages, taps,
                                    threshold, GetParam());
-            std::vector<std::uint8_t> bytes(count), got_bytes(count + 1), expected_bytes(count);
+            std::vector<std::uint8_t> bytes(count), expected_bytes(count);
+            auto got_bytes = unwritten<std::uint8_t>(count + 1);
             for (size_t k = 0; k < count; ++k) bytes[k] = values[k] != 0 && k % 3 != 0;
             varnets::filter_logical(bytes.data(), got_bytes.data() + 1, st.rows, st.cols,
                                     st.pages, taps, threshold, GetParam());
@@ -406,7 +410,8 @@ TEST_P(vector_kernel, stacks_of_pages_match_page_by_page) {
     }
     // 16.8 MB of bytes: the logical kernels stream this one.
     const size_t rows = 1021, cols = 1031, pages = 16, count = rows * cols * pages;
-    std::vector<std::uint8_t> bytes(count), got(count + 1), expected(count);
+    std::vector<std::uint8_t> bytes(count), expected(count);
+    auto got = unwritten<std::uint8_t>(count + 1);
     for (auto& b : bytes) b = rng() % 3 == 0;
     const auto taps = varnets::make_tap_list(masks[0].w.data());
     varnets::filter_logical(bytes.data(), got.data() + 1, rows, cols, pages, taps, 0, GetParam());
@@ -437,7 +442,8 @@ TEST_P(vector_kernel, logical_images_match_the_reference) {
             const auto taps = varnets::make_tap_list(m.w.data());
             for (double order : {0.0, -4.0, 4.0, 3.0, -2.0, 7.0, -100.0, 100.0}) {
                 const auto threshold = varnets::make_threshold(taps, order);
-                std::vector<std::uint8_t> got(page.size()), expected(page.size());
+                auto got = unwritten<std::uint8_t>(page.size());
+                std::vector<std::uint8_t> expected(page.size());
                 varnets::filter_logical(page.data(), got.data(), rows, cols, taps, threshold,
                                         GetParam());
                 varnets::filter_logical(page.data(), expected.data(), rows, cols, taps, threshold,

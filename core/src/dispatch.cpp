@@ -8,6 +8,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "cpu_features.h"
 #include "kernels.h"
 #include "reference.h"
 #include "window.h"
@@ -67,32 +68,27 @@ unsigned long long enabled_states() {
 #endif
 }
 
-bool bit(unsigned word, int n) { return (word >> n & 1u) != 0; }
-
-// kernels_avx2.cpp is built with FMA, BMI1, BMI2 and POPCNT too, and the
-// compiler may use them anywhere in it; the OS must save the YMM registers.
-bool detect_avx2() {
+// The words x86_kernels_for() decides from, read from this CPU; XCR0 only
+// where the OS says it may be read.
+cpuid_words read_cpuid_words() {
+    cpuid_words w;
     unsigned r[4];
     cpuid(0, 0, r);
-    if (r[0] < 7) return false;
+    w.max_leaf = r[0];
+    if (w.max_leaf < 1) return w;
     cpuid(1, 0, r);
-    const unsigned ecx = r[2];
-    if (!bit(ecx, 12) || !bit(ecx, 23) || !bit(ecx, 27) || !bit(ecx, 28)) return false;
-    if ((enabled_states() & 0x6) != 0x6) return false;  // SSE and AVX state
-    cpuid(7, 0, r);
-    const unsigned ebx = r[1];
-    return bit(ebx, 3) && bit(ebx, 5) && bit(ebx, 8);  // BMI1, AVX2, BMI2
+    w.leaf1_ecx = r[2];
+    if ((w.leaf1_ecx >> cpuid_bit::osxsave & 1u) != 0) w.xcr0 = enabled_states();
+    if (w.max_leaf >= 7) {
+        cpuid(7, 0, r);
+        w.leaf7_ebx = r[1];
+    }
+    return w;
 }
 
-// kernels_avx512.cpp: AVX-512 F, DQ, BW and VL on top of the AVX2 set; the
-// OS must save the mask registers and all 512 bits of the vector registers.
-bool detect_avx512() {
-    if (!detect_avx2()) return false;
-    if ((enabled_states() & 0xE6) != 0xE6) return false;  // SSE, AVX, opmask, ZMM
-    unsigned r[4];
-    cpuid(7, 0, r);
-    const unsigned ebx = r[1];
-    return bit(ebx, 16) && bit(ebx, 17) && bit(ebx, 30) && bit(ebx, 31);
+const x86_kernels& this_cpu() {
+    static const x86_kernels kernels = x86_kernels_for(read_cpuid_words());
+    return kernels;
 }
 
 // The largest cache the deterministic cache parameters list (leaf 4 on
@@ -133,8 +129,7 @@ std::size_t last_level_cache() {
 
 bool cpu_has_avx2() {
 #if VARNETS_X86_64
-    static const bool has = detect_avx2();
-    return has;
+    return this_cpu().avx2;
 #else
     return false;
 #endif
@@ -142,8 +137,7 @@ bool cpu_has_avx2() {
 
 bool cpu_has_avx512() {
 #if VARNETS_X86_64
-    static const bool has = detect_avx512();
-    return has;
+    return this_cpu().avx512;
 #else
     return false;
 #endif
@@ -153,6 +147,22 @@ bool cpu_has_avx512() {
 std::atomic<std::size_t> forced_footprint{0};
 
 }  // namespace
+
+x86_kernels x86_kernels_for(const cpuid_words& w) {
+    const auto has = [](std::uint64_t word, int n) { return (word >> n & 1u) != 0; };
+    namespace b = cpuid_bit;
+    x86_kernels out;
+    if (w.max_leaf < 7 || !has(w.leaf1_ecx, b::osxsave)) return out;
+    const std::uint64_t ymm = xcr0_state::sse | xcr0_state::avx;
+    const std::uint64_t zmm = ymm | xcr0_state::opmask | xcr0_state::zmm_high | xcr0_state::zmm16_31;
+    out.avx2 = has(w.leaf1_ecx, b::fma) && has(w.leaf1_ecx, b::popcnt) && has(w.leaf1_ecx, b::avx) &&
+               has(w.leaf7_ebx, b::bmi1) && has(w.leaf7_ebx, b::avx2) && has(w.leaf7_ebx, b::bmi2) &&
+               (w.xcr0 & ymm) == ymm;
+    out.avx512 = out.avx2 && has(w.leaf7_ebx, b::avx512f) && has(w.leaf7_ebx, b::avx512dq) &&
+                 has(w.leaf7_ebx, b::avx512bw) && has(w.leaf7_ebx, b::avx512vl) &&
+                 (w.xcr0 & zmm) == zmm;
+    return out;
+}
 
 std::size_t streaming_footprint() {
     static const std::size_t measured = last_level_cache() / 4;

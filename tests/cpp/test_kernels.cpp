@@ -14,6 +14,7 @@
 #include <cstring>
 #include <limits>
 
+#include "cpu_features.h"
 #include "image_compare.h"
 #include "kernels.h"
 #include "networks.h"
@@ -130,6 +131,41 @@ TEST(networks, insertion_sort_emulation_matches_sort_pairs) {
 
 // ctest runs this once more with VARNETS_KERNEL=scalar: automatic calls must
 // then take the scalar path and give its bits.
+// The CPU decision from CPUID and XCR0 words, for CPUs other than this one.
+TEST(dispatch, cpu_words_decide_the_x86_kernels) {
+    using namespace varnets;
+    namespace b = cpuid_bit;
+    const unsigned leaf1 = 1u << b::fma | 1u << b::popcnt | 1u << b::osxsave | 1u << b::avx;
+    const unsigned avx2_ebx = 1u << b::bmi1 | 1u << b::avx2 | 1u << b::bmi2;
+    const unsigned avx512_ebx = avx2_ebx | 1u << b::avx512f | 1u << b::avx512dq |
+                                1u << b::avx512bw | 1u << b::avx512vl;
+    const std::uint64_t ymm_saved = 0x7, zmm_saved = 0xE7;
+    struct cpu {
+        const char* what;
+        cpuid_words words;
+        bool avx2, avx512;
+    };
+    const cpu table[] = {
+        {"no leaf 7 (an old CPU)", {6, leaf1, 0, ymm_saved}, false, false},
+        {"AVX2 only (Zen 3)", {16, leaf1, avx2_ebx, ymm_saved}, true, false},
+        {"AVX-512, the OS saves ZMM (Zen 4, Xeon)", {16, leaf1, avx512_ebx, zmm_saved}, true, true},
+        {"AVX-512, a VM that hides the ZMM state", {16, leaf1, avx512_ebx, ymm_saved}, true, false},
+        {"AVX-512, no opmask state", {16, leaf1, avx512_ebx, 0xC7}, true, false},
+        {"AVX-512, upper 16 ZMM not saved", {16, leaf1, avx512_ebx, 0x67}, true, false},
+        {"AVX2, the OS saves no YMM", {16, leaf1, avx2_ebx, 0x3}, false, false},
+        {"no OSXSAVE", {16, leaf1 & ~(1u << b::osxsave), avx512_ebx, 0}, false, false},
+        {"AVX2 without BMI2", {16, leaf1, avx2_ebx & ~(1u << b::bmi2), ymm_saved}, false, false},
+        {"AVX2 without FMA", {16, leaf1 & ~(1u << b::fma), avx2_ebx, ymm_saved}, false, false},
+        {"AVX-512 without BW", {16, leaf1, avx512_ebx & ~(1u << b::avx512bw), zmm_saved}, true, false},
+        {"nothing", {0, 0, 0, 0}, false, false},
+    };
+    for (const cpu& c : table) {
+        const x86_kernels got = x86_kernels_for(c.words);
+        EXPECT_EQ(got.avx2, c.avx2) << c.what;
+        EXPECT_EQ(got.avx512, c.avx512) << c.what;
+    }
+}
+
 TEST(dispatch, environment_names_the_automatic_kernel) {
     EXPECT_EQ(varnets::kernel_from_name("avx2"), kernel::avx2);
     EXPECT_EQ(varnets::kernel_from_name("scalar"), kernel::scalar);

@@ -73,11 +73,14 @@ struct window_case {
 };
 
 template <class Pixel>
-void check_numeric(random_cases::engine& rng, const window_case& c) {
+void check_numeric(random_cases::engine& rng, const window_case& c, std::vector<double> w = {},
+                   double t = 0) {
     const auto values = random_cases::image(rng, c.rows * c.cols, random_cases::any_flavour(rng));
     const std::vector<Pixel> page(values.begin(), values.end());
-    const auto w = window_weights(rng, c.m, c.n);
-    const double t = random_cases::order(rng, w);
+    if (w.empty()) {
+        w = window_weights(rng, c.m, c.n);
+        t = random_cases::order(rng, w);
+    }
     const auto expected = naive::numeric(page, static_cast<long>(c.rows), static_cast<long>(c.cols),
                                          w.data(), t, c.m, c.n);
     const auto taps = varnets::make_tap_list(w.data(), c.m, c.n);
@@ -149,6 +152,30 @@ TEST(windows, logical_images_match_the_naive_filter) {
         for (double weight : {1.0, 3.0, -2.0, 2e9})
             for (int trial = 0; trial < 4; ++trial)
                 check_logical(rng, c, std::vector<double>(static_cast<size_t>(c.m * c.n), weight));
+}
+
+// The vector paths carry weights in 32-bit lanes while the doubled weights
+// sum to at most 2^30, and leave larger sums to 64-bit code: sums just at
+// and past that limit (up to 2^31, where the lanes would overflow), in the
+// 3x3 kernels and the windows' weighted network, at orders near both ends.
+TEST(windows, weight_sums_either_side_of_the_32_bit_lane_limit) {
+    random_cases::engine rng(16);
+    for (const int side : {3, 5}) {
+        const int n = side * side;
+        for (const double sum : {536870912.0, 536870913.0, 805306368.0, 1073741824.0}) {
+            // Unequal weights adding up to `sum` (undoubled): one heavy, the rest 1..n.
+            std::vector<double> w(static_cast<size_t>(n));
+            double rest = 0;
+            for (int i = 1; i < n; ++i) rest += w[static_cast<size_t>(i)] = i;
+            w[0] = sum - rest;
+            for (const double t : {0.0, sum - 3, -sum + 3, 2 * sum - 2 * w[0] + 1, -1e10}) {
+                const window_case c{side, side, 23, 19};
+                check_numeric<float>(rng, c, w, t);
+                check_numeric<double>(rng, c, w, t);
+                check_logical(rng, c, w);
+            }
+        }
+    }
 }
 
 // NaN and signed zeros scattered thinly in otherwise distinct values: most

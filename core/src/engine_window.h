@@ -7,23 +7,21 @@
 #define VARNETS_ENGINE_WINDOW_H
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "window.h"
-
-#include <array>
-#include <utility>
 
 // Internal linkage: each kernel file compiles its own copy with its own
 // instruction set.
 namespace varnets::engine {
 namespace {
 
-// The median network of a full window of N taps, built at compile time the
-// way rank_network() builds it at run time (Batcher's network, padding
-// renamed away, pruned back from the result), so that its values can live in
-// registers. Slot N is the spare.
+// The median network of a full window of N taps, built at compile time by
+// the same steps as rank_network() at run time, so that its values can live
+// in registers. Slot N is the spare.
 template <int N>
 struct fixed_median_network {
     static constexpr int padded = [] {
@@ -41,38 +39,15 @@ constexpr fixed_median_network<N> make_fixed_median_network() {
     constexpr int p = fixed_median_network<N>::padded;
     std::array<int, p> slot{};
     std::array<bool, p> padding{};
-    for (int i = 0; i < p; ++i) {
-        slot[i] = i;
-        padding[i] = i >= N;
-    }
     fixed_median_network<N> all;
-    for (int width = 1; width < p; width *= 2)
-        for (int k = width; k >= 1; k /= 2)
-            for (int j = k % width; j + k < p; j += 2 * k)
-                for (int i = 0; i < (k < p - j - k ? k : p - j - k); ++i) {
-                    const int x = i + j, y = i + j + k;
-                    if (x / (2 * width) != y / (2 * width) || padding[y]) continue;
-                    if (padding[x]) {
-                        const int t = slot[x];
-                        slot[x] = slot[y];
-                        slot[y] = t;
-                        padding[x] = false;
-                        padding[y] = true;
-                        continue;
-                    }
-                    all.steps[all.count++] = {slot[x], slot[y], slot[x], slot[y]};
-                }
+    padded_sorting_network(N, p, slot, padding, [&](int a, int b) {
+        all.steps[all.count++] = {a, b, a, b};
+    });
     fixed_median_network<N> kept;
     kept.result = slot[(N - 1) / 2];
     std::array<bool, N + 1> needed{};
-    needed[kept.result] = true;
-    for (int s = all.count - 1; s >= 0; --s) {
-        const network_step step = all.steps[s];
-        const bool low = needed[step.a], high = needed[step.b];
-        if (!low && !high) continue;
-        kept.steps[kept.count++] = {step.a, step.b, low ? step.a : N, high ? step.b : N};
-        needed[step.a] = needed[step.b] = true;
-    }
+    prune_back(all.steps, all.count, kept.result, N, needed,
+               [&](network_step step) { kept.steps[kept.count++] = step; });
     for (int i = 0, j = kept.count - 1; i < j; ++i, --j) {
         const network_step t = kept.steps[i];
         kept.steps[i] = kept.steps[j];

@@ -27,6 +27,35 @@ float number_of_rank(const float* values, const buffer<int>& numbers, int rank,
     return sorted[rank];  // not reached
 }
 
+// Where each NaN ends up: before the numbers below the smallest number that
+// preceded it in tap order (below(s) counts the numbers under s), or after
+// all `count` of them; later taps first within a place. Kept as
+// (place, -tap) and sorted. below() runs only when that smallest changed.
+template <class Below>
+void place_nans(const float* values, int n, int count, buffer<std::pair<int, int>>& places,
+                Below&& below) {
+    places.clear();
+    float smallest = 0.0f;
+    bool seen = false, counted = true;
+    int place = count;
+    for (int a = 0; a < n; ++a) {
+        if (values[a] == values[a]) {
+            if (!seen || values[a] < smallest) {
+                smallest = values[a];
+                counted = false;
+            }
+            seen = true;
+        } else {
+            if (!counted) {
+                place = below(smallest);
+                counted = true;
+            }
+            places.emplace_back(place, -a);
+        }
+    }
+    std::sort(places.begin(), places.end());
+}
+
 }  // namespace
 
 float exact_select(const float* values, const std::int64_t* weights, int n,
@@ -51,30 +80,14 @@ float exact_select(const float* values, const std::int64_t* weights, int n,
         const std::int64_t w = weights[0];
         const std::int64_t needed = threshold <= w ? 0 : (threshold + w - 1) / w - 1;
         const int b = static_cast<int>(std::min<std::int64_t>(needed, n - 1));
-        // The NaNs' places, as below, each by counting the numbers under the
-        // smallest number before it; the NaN sorted i-th (by place) is at
-        // index place + i, and the numbers fill the indices between.
-        auto& nan_places = work.nan_places;
-        nan_places.clear();
-        float smallest = 0.0f;
-        bool seen = false;
-        int place = static_cast<int>(numbers.size());
-        for (int a = 0; a < n; ++a) {
-            if (values[a] == values[a]) {
-                if (!seen || values[a] < smallest) {
-                    smallest = values[a];
-                    place = -1;  // counted when the next NaN needs it
-                }
-                seen = true;
-            } else {
-                if (place < 0) {
-                    place = 0;
-                    for (const int k : numbers) place += values[k] < smallest;
-                }
-                nan_places.emplace_back(place, -a);
-            }
-        }
-        std::sort(nan_places.begin(), nan_places.end());
+        // The NaN sorted i-th (by place) is at index place + i, and the
+        // numbers fill the indices between.
+        place_nans(values, n, static_cast<int>(numbers.size()), work.nan_places, [&](float s) {
+            int below = 0;
+            for (const int k : numbers) below += values[k] < s;
+            return below;
+        });
+        const auto& nan_places = work.nan_places;
         int rank = b;
         for (std::size_t i = 0; i < nan_places.size(); ++i) {
             const int at = nan_places[i].first + static_cast<int>(i);
@@ -87,28 +100,16 @@ float exact_select(const float* values, const std::int64_t* weights, int n,
     std::sort(numbers.begin(), numbers.end(), before);
     const int count = static_cast<int>(numbers.size());
 
-    // Where each NaN ends up: before the numbers below the smallest number
-    // that preceded it in tap order, or after all of them; later taps first
-    // within a place. Kept as (place, -tap) so that one sort orders them.
     auto& nan_places = work.nan_places;
     nan_places.clear();
     if (!nans.empty()) {
         auto& sorted = work.sorted;
         sorted.resize(numbers.size());
         for (int j = 0; j < count; ++j) sorted[j] = values[numbers[j]];
-        float smallest = 0.0f;
-        bool seen = false;
-        for (int a = 0; a < n; ++a) {
-            if (values[a] == values[a]) {
-                smallest = seen ? std::min(smallest, values[a]) : values[a];
-                seen = true;
-            } else {
-                const auto below = std::lower_bound(sorted.begin(), sorted.end(), smallest);
-                nan_places.emplace_back(seen ? static_cast<int>(below - sorted.begin()) : count,
-                                        -a);
-            }
-        }
-        std::sort(nan_places.begin(), nan_places.end());
+        place_nans(values, n, count, nan_places, [&](float s) {
+            const auto under = std::lower_bound(sorted.begin(), sorted.end(), s);
+            return static_cast<int>(under - sorted.begin());
+        });
     }
 
     // The running weight along numbers and NaNs in their final order.

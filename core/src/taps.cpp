@@ -43,6 +43,12 @@ bool tap_list::within_3x3() const {
     return true;
 }
 
+bool tap_list::equal_weights() const {
+    for (int a = 1; a < count; ++a)
+        if (doubled_weight[a] != doubled_weight[0]) return false;
+    return count > 0;
+}
+
 namespace {
 
 tap_set finish(tap_set taps) {

@@ -29,39 +29,15 @@ constexpr std::int64_t weighted_total_limit = std::int64_t{1} << 30;
 // rank space; at 15x15 205 against 66).
 constexpr int rank_space_taps = 100;
 
-// Batcher's odd-even merge sort of p = 2^k inputs: step(i, j), i < j, for
-// each comparator in order.
-template <class Step>
-void odd_even_merge_sort(int p, Step step) {
-    for (int width = 1; width < p; width *= 2)
-        for (int k = width; k >= 1; k /= 2)
-            for (int j = k % width; j + k < p; j += 2 * k)
-                for (int i = 0; i < std::min(k, p - j - k); ++i)
-                    if ((i + j) / (2 * width) == (i + j + k) / (2 * width)) step(i + j, i + j + k);
-}
-
-// Batcher's network on n values padded to a power of two, with the padding
-// taken as +Inf (a comparator with it only moves it up, which is done by
-// renaming slots); afterwards slot[i] holds the i-th smallest.
+// The sorting network of n values; afterwards slot[i] holds the i-th smallest.
 buffer<network_step> sorting_network(int n, buffer<int>& slot) {
     int p = 1;
     while (p < n) p *= 2;
     slot.resize(static_cast<std::size_t>(p));
     buffer<char> padding(static_cast<std::size_t>(p));
-    for (int i = 0; i < p; ++i) {
-        slot[i] = i;
-        padding[i] = i >= n;
-    }
     buffer<network_step> all;
-    odd_even_merge_sort(p, [&](int i, int j) {
-        if (padding[j]) return;
-        if (padding[i]) {
-            std::swap(slot[i], slot[j]);
-            std::swap(padding[i], padding[j]);
-            return;
-        }
-        all.push_back({slot[i], slot[j], slot[i], slot[j]});
-    });
+    padded_sorting_network(n, p, slot, padding,
+                           [&](int a, int b) { all.push_back({a, b, a, b}); });
     slot.resize(static_cast<std::size_t>(n));
     return all;
 }
@@ -74,14 +50,9 @@ buffer<network_step> rank_network(int n, int rank, int& result) {
     const buffer<network_step> all = sorting_network(n, slot);
     result = slot[rank];
     buffer<char> needed(static_cast<std::size_t>(n) + 1);
-    needed[result] = 1;
     buffer<network_step> kept;
-    for (auto s = all.rbegin(); s != all.rend(); ++s) {
-        const bool low = needed[s->a], high = needed[s->b];
-        if (!low && !high) continue;
-        kept.push_back({s->a, s->b, low ? s->a : n, high ? s->b : n});
-        needed[s->a] = needed[s->b] = 1;
-    }
+    prune_back(all, static_cast<int>(all.size()), result, n, needed,
+               [&](network_step step) { kept.push_back(step); });
     std::reverse(kept.begin(), kept.end());
     return kept;
 }
@@ -264,10 +235,9 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
         std::fill(dst, dst + rows * cols * pages, Pixel(0));
         return;
     }
-    bool uniform = taps.doubled_weight[0] > 0;
-    for (int a = 0; a < n; ++a) uniform = uniform && taps.doubled_weight[a] == taps.doubled_weight[0];
+    const bool uniform = taps.equal_weights() && taps.doubled_weight[0] > 0;
+    const int rank = uniform ? uniform_rank(taps.doubled_weight[0], n, threshold) : 0;
     if (uniform && kernel != nullptr && n >= rank_space_taps) {
-        const int rank = uniform_rank(taps.doubled_weight[0], n, threshold);
         if constexpr (sizeof(Pixel) == 8)
             rank_filter_double(src, dst, rows, cols, pages, taps, rank, threshold);
         else
@@ -296,7 +266,6 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     if (!(uniform || weighted) || n > max_network_taps) kernel = nullptr;
     if (kernel != nullptr && uniform) {
         int result = 0;
-        const int rank = uniform_rank(taps.doubled_weight[0], n, threshold);
         steps = rank_network(n, rank, result);
         network = {steps.data(), static_cast<int>(steps.size()), n, n + 1, result, chunk};
         network.full_window_median = n == taps.window_rows * taps.window_cols && rank == (n - 1) / 2;
@@ -448,14 +417,10 @@ void window_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size
                            std::size_t cols, std::size_t pages, const tap_list& taps,
                            std::int64_t threshold) {
     const int n = taps.count;
-    if (n == taps.window_rows * taps.window_cols && n > 0) {
-        bool uniform = true;
-        for (int a = 0; a < n; ++a) uniform = uniform && taps.doubled_weight[a] == taps.doubled_weight[0];
-        if (uniform) {
-            box_count_logical(src, dst, rows, cols, pages, taps.window_rows, taps.window_cols,
-                              taps.doubled_weight[0], threshold);
-            return;
-        }
+    if (n == taps.window_rows * taps.window_cols && taps.equal_weights()) {
+        box_count_logical(src, dst, rows, cols, pages, taps.window_rows, taps.window_cols,
+                          taps.doubled_weight[0], threshold);
+        return;
     }
     const tap_geometry g(taps);
     const std::size_t strip = std::min(strip_rows, rows);

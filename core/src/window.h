@@ -27,6 +27,53 @@ struct network_step {
     std::int32_t a, b, min_to, max_to;
 };
 
+// Batcher's odd-even merge sort on n values padded to p = 2^k entries, the
+// padding taken as +Inf: a comparator with padding only moves it up, which is
+// done by renaming slots. slot and padding hold p entries; step(a, b) gets
+// each comparator between real slots in order, and afterwards slot[i] holds
+// the i-th smallest. Written once for the networks built per call and those
+// built at compile time.
+template <class Slots, class Flags, class Step>
+constexpr void padded_sorting_network(int n, int p, Slots& slot, Flags& padding, Step&& step) {
+    for (int i = 0; i < p; ++i) {
+        slot[i] = i;
+        padding[i] = i >= n;
+    }
+    for (int width = 1; width < p; width *= 2)
+        for (int k = width; k >= 1; k /= 2)
+            for (int j = k % width; j + k < p; j += 2 * k)
+                for (int i = 0; i < (k < p - j - k ? k : p - j - k); ++i) {
+                    const int x = i + j, y = i + j + k;
+                    if (x / (2 * width) != y / (2 * width) || padding[y]) continue;
+                    if (padding[x]) {
+                        const int t = slot[x];
+                        slot[x] = slot[y];
+                        slot[y] = t;
+                        padding[x] = false;
+                        padding[y] = true;
+                        continue;
+                    }
+                    step(slot[x], slot[y]);
+                }
+}
+
+// The steps of `all` (count of them) that slot `result` depends on, passed
+// to keep() from the last to the first, with an output that no later step
+// reads sent to the spare slot. needed: one flag per slot, spare included,
+// all false.
+template <class Steps, class Needed, class Keep>
+constexpr void prune_back(const Steps& all, int count, int result, int spare, Needed& needed,
+                          Keep&& keep) {
+    needed[result] = true;
+    for (int s = count - 1; s >= 0; --s) {
+        const network_step step = all[s];
+        const bool low = needed[step.a], high = needed[step.b];
+        if (!low && !high) continue;
+        keep(network_step{step.a, step.b, low ? step.a : spare, high ? step.b : spare});
+        needed[step.a] = needed[step.b] = true;
+    }
+}
+
 // A min/max network that leaves the value of a fixed rank among the taps in
 // slot `result`: exact for windows without NaN and without a -0/+0 mix.
 // Slots 0..taps-1 start with the taps' values; `slots` counts the spare too.

@@ -34,6 +34,8 @@ struct tap_list {
     int col_offset(int a) const { return slot[a] / window_rows - (window_cols - 1) / 2; }
     // True when every tap lies within the centred 3 x 3 neighbourhood.
     bool within_3x3() const;
+    // True when there are taps and all have the same weight.
+    bool equal_weights() const;
 };
 
 // A tap_list with the arrays it points into.

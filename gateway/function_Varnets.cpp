@@ -1,4 +1,4 @@
-// MEX gateway: B = function_Varnets(A, W, T).
+// MEX gateway: B = function_Varnets(A, W, T, options...).
 //
 // The only file that knows mxArray. Every argument is checked and converted
 // here, before the output array exists; the filter core then runs over raw
@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <new>
 
@@ -32,6 +33,7 @@ enum class failure {
     order_class,
     order_size,
     order_value,
+    option,
     out_of_memory,
 };
 
@@ -49,6 +51,7 @@ const char* identifier(failure f) {
         case failure::order_class: return "function_Varnets:orderClass";
         case failure::order_size: return "function_Varnets:orderSize";
         case failure::order_value: return "function_Varnets:orderValue";
+        case failure::option: return "function_Varnets:option";
         case failure::out_of_memory: return "function_Varnets:outOfMemory";
     }
     return "function_Varnets:internal";
@@ -92,6 +95,7 @@ struct filter_call {
     image_arg image;
     varnets::tap_set taps;
     std::int64_t threshold;
+    varnets::filter_options options;
 };
 
 bool is_numeric_or_logical(mxClassID id) {
@@ -195,8 +199,11 @@ image_arg read_image(const mxArray* a) {
 mxClassID require_real_numeric(const mxArray* a, failure f, const char* what, const char* shape) {
     const mxClassID id = mxGetClassID(a);
     if (!is_numeric_or_logical(id) || mxIsComplex(a) || mxIsSparse(a))
-        fail(f, "%s must be a real, full numeric or logical %s; got %s%s%s.", what, shape,
-             mxIsSparse(a) ? "sparse " : "", mxIsComplex(a) ? "complex " : "", mxGetClassName(a));
+        fail(f, "%s must be a real, full numeric or logical %s; got %s%s%s.%s", what, shape,
+             mxIsSparse(a) ? "sparse " : "", mxIsComplex(a) ? "complex " : "", mxGetClassName(a),
+             id == mxCHAR_CLASS ? " Options such as 'symmetric' come after T, with [] for the "
+                                  "default W or T: function_Varnets(A, [], [], 'symmetric')."
+                                : "");
     return id;
 }
 
@@ -271,10 +278,88 @@ double read_order(const mxArray* a) {
     return order;
 }
 
+// The options after T: at most one border and one NaN rule, in any order,
+// in any case. Border and NaN rule as the core takes them; `indexed` pads
+// with 1 for numeric images and 0 (false) otherwise, which read_call fills in.
+struct options_arg {
+    varnets::filter_options core;
+    bool indexed = false;
+};
+
+const char* const option_list =
+    "'replicate' (the default), 'symmetric', 'circular', 'zeros', 'indexed' (borders); "
+    "'omitnan', 'includenan' (NaN)";
+
+// Option i (1-based position in the call) as lower-case ASCII text; longer
+// texts than any option are cut, which keeps them unknown.
+void option_text(const mxArray* a, int position, char (&text)[24]) {
+    if (mxGetClassID(a) != mxCHAR_CLASS || mxGetM(a) != 1)
+        fail(failure::option, "Input %d must be an option given as text, such as 'symmetric'; "
+             "got a %zu-by-%zu %s array. Valid options: %s.", position, mxGetM(a), mxGetN(a),
+             mxGetClassName(a), option_list);
+    const std::size_t length = mxGetN(a), width = mxGetElementSize(a);
+    const auto* bytes = static_cast<const unsigned char*>(mxGetData(a));
+    std::size_t n = 0;
+    for (; n < length && n + 1 < sizeof text; ++n) {
+        unsigned code = bytes[n * width];
+        if (width == 2) code |= static_cast<unsigned>(bytes[n * width + 1]) << 8;  // little-endian
+        text[n] = code >= 'A' && code <= 'Z' ? static_cast<char>(code - 'A' + 'a')
+                  : code >= 0x20 && code < 0x7F ? static_cast<char>(code)
+                                                : '?';
+    }
+    text[n] = '\0';
+    if (n < length) text[n - 1] = '~';  // cut: no option is this long
+}
+
+options_arg read_options(int nrhs, const mxArray* prhs[]) {
+    options_arg out;
+    using varnets::border;
+    using varnets::nan_rule;
+    struct named_border {
+        const char* name;
+        border edge;
+        bool indexed;
+    };
+    static const named_border borders[] = {{"replicate", border::replicate, false},
+                                           {"symmetric", border::symmetric, false},
+                                           {"circular", border::circular, false},
+                                           {"zeros", border::constant, false},
+                                           {"indexed", border::constant, true}};
+    const char* border_given = nullptr;
+    const char* nan_given = nullptr;
+    for (int i = slots; i < nrhs; ++i) {
+        char text[24];
+        option_text(prhs[i], i + 1, text);
+        const char* name = nullptr;
+        bool is_border = false;
+        for (const named_border& b : borders)
+            if (std::strcmp(text, b.name) == 0) {
+                name = b.name;
+                is_border = true;
+                out.core.edge = b.edge;
+                out.indexed = b.indexed;
+            }
+        if (std::strcmp(text, "omitnan") == 0 || std::strcmp(text, "includenan") == 0) {
+            name = text[0] == 'o' ? "omitnan" : "includenan";
+            out.core.nans = text[0] == 'o' ? nan_rule::omit : nan_rule::include;
+        }
+        if (name == nullptr)
+            fail(failure::option, "Unknown option '%s' (input %d). Valid options: %s.", text,
+                 i + 1, option_list);
+        const char*& given = is_border ? border_given : nan_given;
+        if (given != nullptr && std::strcmp(given, name) != 0)
+            fail(failure::option, "Options '%s' and '%s' conflict: give one %s. Valid options: %s.",
+                 given, name, is_border ? "border" : "NaN rule", option_list);
+        given = name;
+    }
+    return out;
+}
+
 filter_call read_call(int nlhs, int nrhs, const mxArray* prhs[]) {
-    if (nrhs < 1 || nrhs > slots)
+    if (nrhs < 1)
         fail(failure::nargin,
-             "Expected 1 to 3 inputs: function_Varnets(A), (A, W) or (A, W, T); got %d.", nrhs);
+             "Expected function_Varnets(A), (A, W), (A, W, T) or (A, W, T, options...); got no "
+             "inputs.");
     if (nlhs > 1) fail(failure::nargout, "Expected at most 1 output; got %d.", nlhs);
 
     // Absent or empty ([], as MATLAB's own functions take it): the default.
@@ -286,6 +371,9 @@ filter_call read_call(int nlhs, int nrhs, const mxArray* prhs[]) {
     call.image = read_image(prhs[image_slot]);
     const weights_arg weights = given(weights_slot) ? read_weights(prhs[weights_slot]) : weights_arg{};
     const double order = given(order_slot) ? read_order(prhs[order_slot]) : 0.0;
+    const options_arg options = read_options(nrhs, prhs);
+    call.options = options.core;
+    if (options.indexed) call.options.pad_value = call.image.kind == pixels::bytes ? 0.0 : 1.0;
     bool out_of_memory = false;
     try {
         call.taps = make_taps(weights);
@@ -335,7 +423,7 @@ void pellum_double(mxArray* plhs[], const filter_call& call) {
         float* dst = static_cast<float*>(mxGetData(plhs[0]));
         if (page != 0)
             varnets::filter_single(src, dst, image.rows, image.cols, image.pages, call.taps,
-                                   call.threshold);
+                                   call.threshold, call.options);
         return;
     }
     plhs[0] = create_output(image, mxDOUBLE_CLASS);
@@ -343,7 +431,7 @@ void pellum_double(mxArray* plhs[], const filter_call& call) {
     double* dst = mxGetPr(plhs[0]);
     if (page != 0)
         varnets::filter_double(src, dst, image.rows, image.cols, image.pages, call.taps,
-                               call.threshold);
+                               call.threshold, call.options);
 }
 
 // One-byte images (logical, int8, uint8): nonzero is true; the result is logical.
@@ -356,7 +444,7 @@ void pellum_logical(mxArray* plhs[], const filter_call& call) {
     auto* dst = reinterpret_cast<std::uint8_t*>(mxGetLogicals(plhs[0]));
     if (page != 0)
         varnets::filter_logical(src, dst, image.rows, image.cols, image.pages, call.taps,
-                                call.threshold);
+                                call.threshold, call.options);
 }
 
 // Runs the call; false when the filter ran out of working memory (windows

@@ -30,6 +30,16 @@ inline standin::array_ptr scalar(double v) {
     return standin::make_filled(mxDOUBLE_CLASS, {1, 1}, {v});
 }
 
+// A 1 x n char array holding ASCII text, as the host passes 'symmetric'.
+inline standin::array_ptr text(const char* chars) {
+    const size_t n = std::strlen(chars);
+    auto a = standin::make_array(mxCHAR_CLASS, {1, n});
+    auto* codes = static_cast<unsigned char*>(mxGetData(a.get()));
+    const size_t width = mxGetElementSize(a.get());
+    for (size_t i = 0; i < n; ++i) codes[i * width] = static_cast<unsigned char>(chars[i]);
+    return a;
+}
+
 inline standin::array_ptr weights(const std::vector<double>& w) {
     return standin::make_filled(mxDOUBLE_CLASS, {3, 3}, w);
 }

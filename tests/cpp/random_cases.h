@@ -4,6 +4,7 @@
 #ifndef VARNETS_TESTS_RANDOM_CASES_H
 #define VARNETS_TESTS_RANDOM_CASES_H
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -63,6 +64,34 @@ inline std::vector<double> weights(engine& rng) {
             break;
         case 4:  // large weights whose sums overflow 32 bits
             for (double& v : w) v = pick(rng, {2e9, -2e9, 1.5e9, 1, 0});
+            break;
+    }
+    return w;
+}
+
+// Weights of an m x n window: unit (the ordfilt2 / medfilt2 calls), a random
+// domain of ones, small integers, binomial, some negative, or huge.
+inline std::vector<double> window_weights(random_cases::engine& rng, int m, int n) {
+    std::vector<double> w(static_cast<size_t>(m * n), 1.0);
+    switch (std::uniform_int_distribution<int>(0, 5)(rng)) {
+        case 0: break;
+        case 1:
+            for (double& v : w) v = std::uniform_int_distribution<int>(0, 1)(rng);
+            break;
+        case 2:
+            for (double& v : w) v = std::uniform_int_distribution<int>(0, 5)(rng);
+            break;
+        case 3:  // binomial-like: row weight times column weight
+            for (int j = 0; j < n; ++j)
+                for (int i = 0; i < m; ++i)
+                    w[static_cast<size_t>(i + j * m)] = (1 + std::min(i, m - 1 - i)) *
+                                                        (1 + std::min(j, n - 1 - j));
+            break;
+        case 4:
+            for (double& v : w) v = std::uniform_int_distribution<int>(-2, 3)(rng);
+            break;
+        case 5:
+            for (double& v : w) v = pick(rng, {2e9, -2e9, 1, 0, 0.4});
             break;
     }
     return w;

@@ -51,12 +51,40 @@ array_ptr unit_mask() { return weights(std::vector<double>(9, 1.0)); }
 
 const std::vector<bad_call> bad_calls = {
     {"no inputs", "function_Varnets:nargin", [] { return std::vector<array_ptr>(); }},
-    {"four inputs", "function_Varnets:nargin",
+    {"a number after T", "function_Varnets:option",
      [] {
          auto v = args(image3x4(), unit_mask(), scalar(0));
          v.push_back(scalar(0));
          return v;
-     }},
+     },
+     1, "'omitnan', 'includenan'"},
+    {"an unknown option", "function_Varnets:option",
+     [] {
+         auto v = args(image3x4(), unit_mask(), scalar(0));
+         v.push_back(text("Mirror"));
+         return v;
+     },
+     1, "Unknown option 'mirror' (input 4). Valid options: 'replicate'"},
+    {"two borders", "function_Varnets:option",
+     [] {
+         auto v = args(image3x4(), unit_mask(), scalar(0));
+         v.push_back(text("zeros"));
+         v.push_back(text("omitnan"));
+         v.push_back(text("circular"));
+         return v;
+     },
+     1, "'zeros' and 'circular' conflict"},
+    {"two NaN rules", "function_Varnets:option",
+     [] {
+         auto v = args(image3x4(), unit_mask(), scalar(0));
+         v.push_back(text("OmitNaN"));
+         v.push_back(text("includenan"));
+         return v;
+     },
+     1, "'omitnan' and 'includenan' conflict"},
+    {"an option in place of T", "function_Varnets:orderClass",
+     [] { return args(image3x4(), unit_mask(), text("symmetric")); },
+     1, "function_Varnets(A, [], [], 'symmetric')"},
     {"two outputs", "function_Varnets:nargout", [] { return args(image3x4()); }, 2},
     {"int16 image", "function_Varnets:imageClass",
      [] {

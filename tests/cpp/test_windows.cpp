@@ -38,35 +38,6 @@ const std::vector<kernel>& kernels_here() {
     return here;
 }
 
-// Weights of an m x n window: unit (the ordfilt2 / medfilt2 calls), a random
-// domain of ones, small integers, binomial, some negative, or huge.
-std::vector<double> window_weights(random_cases::engine& rng, int m, int n) {
-    std::vector<double> w(static_cast<size_t>(m * n), 1.0);
-    std::uniform_int_distribution<int> pick(0, 5);
-    switch (pick(rng)) {
-        case 0: break;
-        case 1:
-            for (double& v : w) v = std::uniform_int_distribution<int>(0, 1)(rng);
-            break;
-        case 2:
-            for (double& v : w) v = std::uniform_int_distribution<int>(0, 5)(rng);
-            break;
-        case 3:  // binomial-like: row weight times column weight
-            for (int j = 0; j < n; ++j)
-                for (int i = 0; i < m; ++i)
-                    w[static_cast<size_t>(i + j * m)] = (1 + std::min(i, m - 1 - i)) *
-                                                        (1 + std::min(j, n - 1 - j));
-            break;
-        case 4:
-            for (double& v : w) v = std::uniform_int_distribution<int>(-2, 3)(rng);
-            break;
-        case 5:
-            for (double& v : w) v = random_cases::pick(rng, {2e9, -2e9, 1, 0, 0.4});
-            break;
-    }
-    return w;
-}
-
 struct window_case {
     int m, n;
     size_t rows, cols;
@@ -78,7 +49,7 @@ void check_numeric(random_cases::engine& rng, const window_case& c, std::vector<
     const auto values = random_cases::image(rng, c.rows * c.cols, random_cases::any_flavour(rng));
     const std::vector<Pixel> page(values.begin(), values.end());
     if (w.empty()) {
-        w = window_weights(rng, c.m, c.n);
+        w = random_cases::window_weights(rng, c.m, c.n);
         t = random_cases::order(rng, w);
     }
     const auto expected = naive::numeric(page, static_cast<long>(c.rows), static_cast<long>(c.cols),
@@ -103,7 +74,7 @@ void check_logical(random_cases::engine& rng, const window_case& c,
     const double density = std::uniform_real_distribution<double>(0, 1)(rng);
     std::vector<std::uint8_t> page(c.rows * c.cols);
     for (auto& v : page) v = std::uniform_real_distribution<double>(0, 1)(rng) < density ? 7 : 0;
-    if (w.empty()) w = window_weights(rng, c.m, c.n);
+    if (w.empty()) w = random_cases::window_weights(rng, c.m, c.n);
     const double t = random_cases::order(rng, w);
     const auto expected = naive::logical(page, static_cast<long>(c.rows), static_cast<long>(c.cols),
                                          w.data(), t, c.m, c.n);

@@ -111,6 +111,35 @@ void filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows
                     std::size_t pages, const tap_list& taps, std::int64_t threshold,
                     kernel k = kernel::automatic);
 
+// What the window reads beyond the image edges: the edge pixel again
+// (replicate); the image mirrored with its edge pixel repeated (symmetric,
+// as padarray); the image repeated (circular); or one constant value.
+enum class border { replicate, symmetric, circular, constant };
+
+// NaN in windows of numeric images: `walk` sorts them as the insertion sort
+// places them; `omit` drops NaN taps (the threshold falls by their weight,
+// and a window of NaN only gives NaN); `include` gives NaN wherever a tap
+// holds NaN. Both write the quiet NaN.
+enum class nan_rule { walk, omit, include };
+
+struct filter_options {
+    border edge = border::replicate;
+    double pad_value = 0.0;  // for border::constant; logical images: nonzero is true
+    nan_rule nans = nan_rule::walk;
+};
+
+// As above, with a chosen border and NaN rule; the default options run the
+// calls above. Throws std::bad_alloc when working memory runs out.
+void filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
+                   std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                   const filter_options& options, kernel k = kernel::automatic);
+void filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
+                   std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                   const filter_options& options, kernel k = kernel::automatic);
+void filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols,
+                    std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                    const filter_options& options, kernel k = kernel::automatic);
+
 // One page.
 inline void filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
                           const tap_list& taps, std::int64_t threshold,

@@ -1,0 +1,311 @@
+// Borders other than edge replication, and the NaN rules that drop NaN taps
+// or give NaN, built on the replicating filter.
+//
+// Borders: under any border, a pixel's window reads the image padded by the
+// taps' reach, and the replicating filter run on a block of that padded
+// image is exact wherever a window stays inside the block. So the image is
+// filtered as it is (only pixels within reach of an edge can differ), and
+// then four thin blocks of the padded image, three reaches deep, redo the
+// pixels along the edges. Images less than four reaches across are padded
+// whole.
+//
+// NaN rules: an image without NaN takes the filter as it is. Otherwise a
+// copy with +Inf in place of each NaN is filtered; the pixels whose windows
+// hold a NaN are then found from the NaN positions and rewritten: the quiet
+// NaN (include), or the selection among the window's other taps with the
+// threshold lowered by the NaN taps' weight (omit).
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "exact.h"
+#include "varnets/filter.h"
+
+namespace varnets {
+
+namespace {
+
+using index = std::ptrdiff_t;
+
+// How far the taps reach from the centre, in rows and in columns.
+struct reach {
+    index rows = 0, cols = 0;
+};
+
+reach reach_of(const tap_list& taps) {
+    reach r;
+    for (int a = 0; a < taps.count; ++a) {
+        r.rows = std::max<index>(r.rows, std::abs(taps.row_offset(a)));
+        r.cols = std::max<index>(r.cols, std::abs(taps.col_offset(a)));
+    }
+    return r;
+}
+
+index positive_mod(index i, index n) {
+    const index m = i % n;
+    return m < 0 ? m + n : m;
+}
+
+// The image index that padded index i (any integer) reads along a side of
+// n, or -1 where the border is the constant.
+index source_index(index i, index n, border edge) {
+    if (i >= 0 && i < n) return i;
+    switch (edge) {
+        case border::replicate: return i < 0 ? 0 : n - 1;
+        case border::symmetric: {
+            const index t = positive_mod(i, 2 * n);
+            return t < n ? t : 2 * n - 1 - t;
+        }
+        case border::circular: return positive_mod(i, n);
+        case border::constant: return -1;
+    }
+    return -1;
+}
+
+template <class Pixel>
+Pixel pad_pixel(double value) {
+    if constexpr (sizeof(Pixel) == 1)
+        return value != 0 ? 1 : 0;
+    else
+        return static_cast<Pixel>(value);
+}
+
+// An h x w block of the padded page whose upper-left element is padded
+// position (r0, c0), column by column into out.
+template <class Pixel>
+void copy_padded(const Pixel* page, index rows, index cols, index r0, index h, index c0, index w,
+                 border edge, Pixel pad, Pixel* out) {
+    const index inside0 = std::clamp<index>(-r0, 0, h), inside1 = std::clamp<index>(rows - r0, 0, h);
+    for (index j = 0; j < w; ++j, out += h) {
+        const index c = source_index(c0 + j, cols, edge);
+        if (c < 0) {
+            std::fill(out, out + h, pad);
+            continue;
+        }
+        const Pixel* column = page + c * rows;
+        const auto padded = [&](index i) {
+            const index r = source_index(r0 + i, rows, edge);
+            return r < 0 ? pad : column[r];
+        };
+        for (index i = 0; i < inside0; ++i) out[i] = padded(i);
+        if (inside1 > inside0)
+            std::memcpy(out + inside0, column + r0 + inside0,
+                        static_cast<std::size_t>(inside1 - inside0) * sizeof(Pixel));
+        for (index i = std::max(inside0, inside1); i < h; ++i) out[i] = padded(i);
+    }
+}
+
+// One page under a border other than replication: `replicating(src, dst,
+// rows, cols)` filters a page with replicated edges.
+template <class Pixel, class Replicating>
+void bordered_page(const Pixel* src, Pixel* dst, std::size_t rows_, std::size_t cols_,
+                   const tap_list& taps, const filter_options& options,
+                   Replicating&& replicating) {
+    const reach r = reach_of(taps);
+    const index rows = static_cast<index>(rows_), cols = static_cast<index>(cols_);
+    // Mirroring that repeats the edge pixel reads the same pixels as
+    // replication one step beyond the edge.
+    const bool same_as_replicate =
+        options.edge == border::replicate || (r.rows == 0 && r.cols == 0) ||
+        (options.edge == border::symmetric && r.rows <= 1 && r.cols <= 1);
+    if (same_as_replicate) {
+        replicating(src, dst, rows_, cols_);
+        return;
+    }
+    const Pixel pad = pad_pixel<Pixel>(options.pad_value);
+    buffer<Pixel> in, out;
+    // Rewrites the pixels of rows r0..r1-1 and columns c0..c1-1 from the
+    // padded block around them.
+    const auto redo = [&](index r0, index r1, index c0, index c1) {
+        if (r1 <= r0 || c1 <= c0) return;
+        const index h = r1 - r0 + 2 * r.rows, w = c1 - c0 + 2 * r.cols;
+        in.resize(static_cast<std::size_t>(h * w));
+        out.resize(in.size());
+        copy_padded(src, rows, cols, r0 - r.rows, h, c0 - r.cols, w, options.edge, pad, in.data());
+        replicating(in.data(), out.data(), static_cast<std::size_t>(h), static_cast<std::size_t>(w));
+        for (index c = c0; c < c1; ++c)
+            std::memcpy(dst + c * rows + r0, out.data() + (c - c0 + r.cols) * h + r.rows,
+                        static_cast<std::size_t>(r1 - r0) * sizeof(Pixel));
+    };
+    if (rows < 4 * r.rows || cols < 4 * r.cols) {
+        redo(0, rows, 0, cols);
+        return;
+    }
+    replicating(src, dst, rows_, cols_);
+    redo(0, r.rows, 0, cols);
+    redo(rows - r.rows, rows, 0, cols);
+    redo(r.rows, rows - r.rows, 0, r.cols);
+    redo(r.rows, rows - r.rows, cols - r.cols, cols);
+}
+
+template <class Pixel>
+bool has_nan(const Pixel* values, std::size_t n) {
+    constexpr std::size_t block = 2048;
+    for (std::size_t i = 0; i < n; i += block) {
+        const std::size_t end = std::min(n, i + block);
+        unsigned any = 0;
+        for (std::size_t j = i; j < end; ++j) any |= values[j] != values[j];
+        if (any != 0) return true;
+    }
+    return false;
+}
+
+// For each image index along a side of n, the padded indices in
+// -reach .. n + reach - 1 that read it: first[i] .. first[i + 1] - 1 in
+// `padded`.
+struct readers {
+    buffer<index> first, padded;
+
+    readers(index n, index reach, border edge) : first(static_cast<std::size_t>(n + 1), 0) {
+        for (index p = -reach; p < n + reach; ++p) {
+            const index i = source_index(p, n, edge);
+            if (i >= 0) ++first[static_cast<std::size_t>(i + 1)];
+        }
+        for (index i = 0; i < n; ++i) first[i + 1] += first[i];
+        padded.resize(static_cast<std::size_t>(first[n]));
+        buffer<index> next(first.begin(), first.end() - 1);
+        for (index p = -reach; p < n + reach; ++p) {
+            const index i = source_index(p, n, edge);
+            if (i >= 0) padded[static_cast<std::size_t>(next[i]++)] = p;
+        }
+    }
+};
+
+// One page of a numeric image under the omit or include rule;
+// `bordered(src, dst)` filters a page under the chosen border.
+template <class Pixel, class Bordered>
+void nan_rule_page(const Pixel* src, Pixel* dst, std::size_t rows_, std::size_t cols_,
+                   const tap_list& taps, std::int64_t threshold, const filter_options& options,
+                   Bordered&& bordered) {
+    const std::size_t n = rows_ * cols_;
+    if (!has_nan(src, n)) {
+        bordered(src, dst);
+        return;
+    }
+    const index rows = static_cast<index>(rows_), cols = static_cast<index>(cols_);
+    buffer<Pixel> clean(n);
+    buffer<std::size_t> nans;
+    for (std::size_t i = 0; i < n; ++i) {
+        const bool nan = src[i] != src[i];
+        clean[i] = nan ? std::numeric_limits<Pixel>::infinity() : src[i];
+        if (nan) nans.push_back(i);
+    }
+    bordered(clean.data(), dst);
+    clean = buffer<Pixel>();
+
+    // Every pixel whose window reads a NaN, from the padded positions of each NaN.
+    const reach r = reach_of(taps);
+    const readers row_readers(rows, r.rows, options.edge), col_readers(cols, r.cols, options.edge);
+    const bool include = options.nans == nan_rule::include;
+    buffer<std::uint8_t> touched(include ? 0 : n, 0);
+    const Pixel nan = std::numeric_limits<Pixel>::quiet_NaN();
+    for (const std::size_t at : nans) {
+        const index i = static_cast<index>(at % rows_), j = static_cast<index>(at / rows_);
+        for (index pc = col_readers.first[j]; pc < col_readers.first[j + 1]; ++pc)
+            for (index pr = row_readers.first[i]; pr < row_readers.first[i + 1]; ++pr) {
+                const index y = row_readers.padded[pr], x = col_readers.padded[pc];
+                for (int a = 0; a < taps.count; ++a) {
+                    const index rr = y - taps.row_offset(a), cc = x - taps.col_offset(a);
+                    if (rr < 0 || rr >= rows || cc < 0 || cc >= cols) continue;
+                    if (include)
+                        dst[rr + cc * rows] = nan;
+                    else
+                        touched[rr + cc * rows] = 1;
+                }
+            }
+    }
+    if (include) return;
+
+    const Pixel pad = static_cast<Pixel>(options.pad_value);
+    buffer<float> values(static_cast<std::size_t>(taps.count));
+    buffer<std::int64_t> weights(values.size());
+    exact_workspace work;
+    for (index c = 0; c < cols; ++c)
+        for (index y = 0; y < rows; ++y) {
+            if (touched[y + c * rows] == 0) continue;
+            int kept = 0;
+            std::int64_t nan_weight = 0;  // undoubled
+            for (int a = 0; a < taps.count; ++a) {
+                const index sr = source_index(y + taps.row_offset(a), rows, options.edge);
+                const index sc = source_index(c + taps.col_offset(a), cols, options.edge);
+                const float v = static_cast<float>(sr < 0 || sc < 0 ? pad : src[sr + sc * rows]);
+                if (v != v) {
+                    nan_weight += taps.doubled_weight[a] / 2;
+                    continue;
+                }
+                values[kept] = v;
+                weights[kept++] = taps.doubled_weight[a];
+            }
+            dst[y + c * rows] =
+                kept == 0 ? nan
+                          : static_cast<Pixel>(exact_select(values.data(), weights.data(), kept,
+                                                            threshold - nan_weight, work));
+        }
+}
+
+// Every page of a call with options; `replicating(src, dst, rows, cols)`
+// filters one page as the calls without options do.
+template <class Pixel, class Replicating>
+void filter_with_options(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
+                         std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                         const filter_options& options, Replicating&& replicating) {
+    const std::size_t page = rows * cols;
+    for (std::size_t p = 0; p < pages; ++p) {
+        const auto bordered = [&](const Pixel* from, Pixel* to) {
+            bordered_page(from, to, rows, cols, taps, options, replicating);
+        };
+        if constexpr (sizeof(Pixel) > 1) {
+            if (options.nans != nan_rule::walk) {
+                nan_rule_page(src + p * page, dst + p * page, rows, cols, taps, threshold, options,
+                              bordered);
+                continue;
+            }
+        }
+        bordered(src + p * page, dst + p * page);
+    }
+}
+
+bool default_options(const filter_options& options, bool numeric) {
+    return options.edge == border::replicate && (!numeric || options.nans == nan_rule::walk);
+}
+
+}  // namespace
+
+void filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
+                   std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                   const filter_options& options, kernel k) {
+    if (pages == 0 || rows * cols == 0) return;
+    if (default_options(options, true))
+        return filter_double(src, dst, rows, cols, pages, taps, threshold, k);
+    filter_with_options(src, dst, rows, cols, pages, taps, threshold, options,
+                        [&](const double* s, double* d, std::size_t m, std::size_t n) {
+                            filter_double(s, d, m, n, 1, taps, threshold, k);
+                        });
+}
+
+void filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
+                   std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                   const filter_options& options, kernel k) {
+    if (pages == 0 || rows * cols == 0) return;
+    if (default_options(options, true))
+        return filter_single(src, dst, rows, cols, pages, taps, threshold, k);
+    filter_with_options(src, dst, rows, cols, pages, taps, threshold, options,
+                        [&](const float* s, float* d, std::size_t m, std::size_t n) {
+                            filter_single(s, d, m, n, 1, taps, threshold, k);
+                        });
+}
+
+void filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
+                    std::size_t cols, std::size_t pages, const tap_list& taps,
+                    std::int64_t threshold, const filter_options& options, kernel k) {
+    if (pages == 0 || rows * cols == 0) return;
+    if (default_options(options, false))
+        return filter_logical(src, dst, rows, cols, pages, taps, threshold, k);
+    filter_with_options(src, dst, rows, cols, pages, taps, threshold, options,
+                        [&](const std::uint8_t* s, std::uint8_t* d, std::size_t m, std::size_t n) {
+                            filter_logical(s, d, m, n, 1, taps, threshold, k);
+                        });
+}
+
+}  // namespace varnets

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_common.h"
 #include "varnets/filter.h"
 
 namespace {
@@ -48,21 +49,6 @@ images& data() {
     return d;
 }
 
-// Each iteration timed on its own; the counter is the fastest one (first
-// touches of memory and other guests on this VM only ever add time).
-template <class F>
-void timed(benchmark::State& state, F&& f) {
-    f();  // first touch outside the timing
-    double best = 1e30;
-    for (auto _ : state) {
-        const auto t0 = std::chrono::steady_clock::now();
-        f();
-        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - t0;
-        best = std::min(best, took.count());
-    }
-    state.counters["ns/px"] = best * 1e9 / static_cast<double>(pixels);
-}
-
 struct window {
     std::string name;
     int m, n;
@@ -82,7 +68,7 @@ std::vector<window> windows() {
 void register_all() {
     auto& d = data();
     const auto add = [](const std::string& name, auto f) {
-        benchmark::RegisterBenchmark(name.c_str(), [f](benchmark::State& s) { timed(s, f); })
+        benchmark::RegisterBenchmark(name.c_str(), [f](benchmark::State& s) { bench::timed(s, pixels, f); })
             ->Unit(benchmark::kMillisecond)
             ->MinTime(0.2);
     };
@@ -148,24 +134,11 @@ void register_all() {
     special("ours_logical_31x31", ones(31, 31), 31, 0, 2);
 }
 
-// The CPU's name as Linux reports it, for the record.
-std::string cpu_name() {
-    std::ifstream info("/proc/cpuinfo");
-    std::string line, family, model, name;
-    while (std::getline(info, line)) {
-        const auto value = line.substr(line.find(':') == std::string::npos ? line.size() : line.find(':') + 1);
-        if (line.rfind("model name", 0) == 0 && name.empty()) name = value;
-        if (line.rfind("cpu family", 0) == 0 && family.empty()) family = value;
-        if (line.rfind("model\t", 0) == 0 && model.empty()) model = value;
-    }
-    return name.empty() ? "unknown" : name + ", family" + family + ", model" + model;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     std::printf("CPU:%s; kernel family: %s; one thread, %zux%zu images, ns/px the fastest call\n",
-                cpu_name().c_str(), varnets::kernel_name(varnets::chosen_kernel()), side, side);
+                bench::cpu_name().c_str(), varnets::kernel_name(varnets::chosen_kernel()), side, side);
     register_all();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -7,6 +7,7 @@ packages=(
   cmake make g++ pkg-config
   googletest libgtest-dev libbenchmark-dev      # C++ tests and benchmarks
   octave liboctave-dev octave-image             # the real host, and medfilt2 to compare with
+  octave-parallel                               # parcellfun, for the batch example
   unzip                                         # unpacking the download bundle in its test
   libopencv-dev                                 # the benchmark's peer
   gnuplot-nox                                   # the benchmark's plot

@@ -1,7 +1,9 @@
 function failures = run_octave_tests ()
   % Runs the module's tests in this Octave session; returns the failure count.
   checks = {@worked_examples, @one_byte_classes, @agrees_with_medfilt2, ...
-            @any_window_agrees_with_ordfilt2, ...
+            @any_window_agrees_with_ordfilt2, @every_border_agrees_with_ordfilt2, ...
+            @nan_rules_drop_or_propagate_nan, @tiles_equal_the_whole_image, ...
+            @batches_run_in_parallel, ...
             @classes_shapes_and_defaults, @all_zero_weights_warn, ...
             @bad_calls_raise_identified_errors};
   passed = 0;
@@ -106,6 +108,107 @@ function any_window_agrees_with_ordfilt2 ()
   end
 end
 
+function every_border_agrees_with_ordfilt2 ()
+  % Each border option against ordfilt2 with the same padding (a number for
+  % 'zeros' and 'indexed'), and 'zeros' against medfilt2, whose default it
+  % is; windows up to larger than half the image.
+  pkg load image
+  rand ("seed", 9); randn ("seed", 9);
+  [x, y] = meshgrid (-3:3);
+  domains = {ones(3), [0 1 0; 1 1 1; 0 1 0], ones(5), ones(7, 3), double(x.^2 + y.^2 <= 9), ones(15)};
+  borders = {"replicate", "replicate"; "symmetric", "symmetric"; "circular", "circular"; ...
+             "zeros", 0; "indexed", 1};
+  for i = 1:numel (domains)
+    D = domains{i};
+    n = nnz (D);
+    for sz = [40 33; 17 16]'
+      A = single (randn (sz(1), sz(2)));
+      for b = 1:rows (borders)
+        for k = unique ([1, ceil(n / 2), n])
+          T = n + 1 - 2 * k;
+          if (T < 0)
+            T = n - 2 * k;
+          end
+          what = sprintf ("%s, %dx%d domain %d, order %d, %dx%d image", borders{b, 1}, size (D), i, k, sz);
+          expected = ordfilt2 (A, k, D ~= 0, borders{b, 2});
+          expect_bits (function_Varnets (A, D, T, borders{b, 1}), expected, what);
+          expect_bits (function_Varnets (double (A), D, T, upper (borders{b, 1})), double (expected), what);
+        end
+      end
+      if (mod (n, 2) == 1 && all (D(:) == 1))
+        expect_bits (function_Varnets (A, D, 0, "zeros"), medfilt2 (A, size (D)), ...
+                     sprintf ("medfilt2 %dx%d on %dx%d", size (D), sz));
+      end
+    end
+  end
+  % Binary images: 'zeros' and 'indexed' pad with false.
+  L = rand (9, 8) > 0.3;
+  expect_bits (function_Varnets (L, ones (3), 8, "indexed"), ordfilt2 (L, 1, true (3), false), "logical indexed");
+  expect_bits (function_Varnets (L, ones (5), -24, "circular", "omitnan"), ordfilt2 (L, 25, true (5), "circular"), "logical circular");
+end
+
+function nan_rules_drop_or_propagate_nan ()
+  % 'omitnan': the k-th of the window's other values, k from their count;
+  % NaN where all are NaN. 'includenan': NaN wherever the window holds one.
+  A = [NaN 2 3 4; 5 NaN NaN 8; 9 10 11 NaN];
+  expect_bits (function_Varnets (A, ones (3), 0, "omitnan"), ...
+               [2 3 3 4; 5 5 4 4; 9 10 10 8], "omitnan median (the lower one of two)");
+  expect_bits (function_Varnets (A, ones (3), 0, "includenan"), NaN (3, 4), "includenan");
+  expect_bits (function_Varnets (A, [0 0 0; 0 1 1; 0 0 0], 0, "includenan", "zeros"), ...
+               [NaN 2 3 0; NaN NaN NaN 0; 9 10 NaN NaN], "includenan, two taps, zeros");
+  expect_bits (function_Varnets (NaN (2), ones (3), 0, "omitnan"), NaN (2), "all NaN");
+  expect_bits (function_Varnets (single (A), ones (3), 8, "OmitNaN"), single ([2 2 2 3; 2 2 2 3; 5 5 8 8]), "omitnan minimum");
+end
+
+function tiles_equal_the_whole_image ()
+  % Filtering in tiles that overlap by the window's half-size, each tile
+  % given the whole call's border option, gives the whole call's bits;
+  % for 'circular' the overlap wraps around the image instead.
+  rand ("seed", 10);
+  A = rand (700, 650);
+  A(rand (size (A)) < 0.01) = NaN;
+  W = [1 2 3 2 1; 2 4 6 4 2; 1 2 3 2 1];
+  h = (size (W) - 1) / 2;
+  tile = [256 192];
+  for border = {"replicate", "symmetric", "circular", "zeros", "indexed"}
+    for rule = {"omitnan", "includenan"}
+      whole = function_Varnets (A, W, 1, border{1}, rule{1});
+      B = zeros (size (A));
+      for r0 = 1:tile(1):rows (A)
+        for c0 = 1:tile(2):columns (A)
+          r = r0:min (r0 + tile(1) - 1, rows (A));
+          c = c0:min (c0 + tile(2) - 1, columns (A));
+          if (strcmp (border{1}, "circular"))
+            rr = mod (r(1) - h(1) - 1:r(end) + h(1) - 1, rows (A)) + 1;
+            cc = mod (c(1) - h(2) - 1:c(end) + h(2) - 1, columns (A)) + 1;
+            first = h + 1;   % where the tile starts in its overlapping copy
+          else
+            rr = max (1, r(1) - h(1)):min (rows (A), r(end) + h(1));
+            cc = max (1, c(1) - h(2)):min (columns (A), c(end) + h(2));
+            first = [r(1) - rr(1), c(1) - cc(1)] + 1;
+          end
+          T = function_Varnets (A(rr, cc), W, 1, border{1}, rule{1});
+          B(r, c) = T(first(1) - 1 + (1:numel (r)), first(2) - 1 + (1:numel (c)));
+        end
+      end
+      expect_bits (B, whole, sprintf ("tiles, %s, %s", border{1}, rule{1}));
+    end
+  end
+end
+
+function batches_run_in_parallel ()
+  % The module keeps no state between calls, so a batch can be split over
+  % processes: parcellfun from the octave-parallel package.
+  pkg load parallel
+  rand ("seed", 11);
+  images = arrayfun (@(k) rand (120, 90 + k), 1:6, "UniformOutput", false);
+  filter = @(A) function_Varnets (A, ones (5), 0, "symmetric");
+  B = parcellfun (2, filter, images, "UniformOutput", false, "VerboseLevel", 0);
+  for k = 1:numel (images)
+    expect_bits (B{k}, filter (images{k}), sprintf ("image %d of the batch", k));
+  end
+end
+
 function classes_shapes_and_defaults ()
   A = magic (6);
   expect_bits (function_Varnets (single (A)), single (function_Varnets (A)), "single");
@@ -152,7 +255,11 @@ function bad_calls_raise_identified_errors ()
   A = magic (4);
   bad = {
     "nargin",        @() function_Varnets ()
-    "nargin",        @() function_Varnets (A, ones (3), 0, 1)
+    "option",        @() function_Varnets (A, ones (3), 0, 1)
+    "option",        @() function_Varnets (A, ones (3), 0, "mirror")
+    "option",        @() function_Varnets (A, ones (3), 0, "zeros", "symmetric")
+    "option",        @() function_Varnets (A, ones (3), 0, "omitnan", "includenan")
+    "orderClass",    @() function_Varnets (A, ones (3), "symmetric")
     "nargout",       @() two_outputs (A)
     "imageClass",    @() function_Varnets (int16 (A))
     "imageClass",    @() function_Varnets (uint32 (A))

@@ -358,8 +358,8 @@ options_arg read_options(int nrhs, const mxArray* prhs[]) {
 filter_call read_call(int nlhs, int nrhs, const mxArray* prhs[]) {
     if (nrhs < 1)
         fail(failure::nargin,
-             "Expected function_Varnets(A), (A, W), (A, W, T) or (A, W, T, options...); got no "
-             "inputs.");
+             "Expected function_Varnets(A), (A, W), (A, W, T) or (A, W, T, options...); got %d.",
+             nrhs);
     if (nlhs > 1) fail(failure::nargout, "Expected at most 1 output; got %d.", nlhs);
 
     // Absent or empty ([], as MATLAB's own functions take it): the default.

@@ -5,10 +5,13 @@ function varargout = function_Varnets(varargin)
 %   3-by-3 mask, or any m-by-n matrix with m and n odd.
 %   B = FUNCTION_VARNETS(A, W, T) returns a lower (T > 0) or higher (T < 0)
 %   weighted order statistic instead of the weighted median (T = 0).
+%   B = FUNCTION_VARNETS(A, W, T, OPTIONS...) chooses the border and what
+%   NaN does, e.g. FUNCTION_VARNETS(A, ones(5), 0, 'symmetric', 'omitnan');
+%   see Borders and NaN below.
 %
 %   Each output pixel comes from the neighbourhood of the input pixel at
-%   the same place, centred on it. Neighbours beyond the border are
-%   replaced by the nearest edge pixel (edge replication, also when the
+%   the same place, centred on it. By default, neighbours beyond the border
+%   are replaced by the nearest edge pixel (edge replication, also when the
 %   window is larger than A), so B has the size of A. The plain 3-by-3
 %   median of an A without NaN and without both -0 and +0 equals
 %   MEDFILT2(single(A), [3 3], 'symmetric') in A's class, and equals
@@ -16,7 +19,9 @@ function varargout = function_Varnets(varargin)
 %   in single precision (single images, integers up to 2^24); IM2DOUBLE
 %   data such as k/255 is not, and differs by up to 3e-8. For any window,
 %   ORDFILT2(single(A), k, W ~= 0, 'replicate') is the same filter with
-%   unit weights (see the rank table below for k).
+%   unit weights (see the rank table below for k); with a border option,
+%   ORDFILT2 with the same padding, and 'zeros' gives MEDFILT2(single(A),
+%   [m n]) for an m-by-n W of ones.
 %
 %   Weights W
 %     Nine numbers: a 3-by-3 mask, or any 9-element array read in column
@@ -97,20 +102,57 @@ function varargout = function_Varnets(varargin)
 %     true when sum(Wr(:)) + Tr < 0 (for example T = -11 with ONES(3)).
 %     Binary images are counted, not sorted, so large windows are cheap.
 %
-%   NaN
-%     NaN is neither skipped nor given a fixed rank. The window is sorted
-%     by insertion in window order (column by column from the upper-left;
-%     for 3-by-3: upper-left, left, lower-left, upper, centre, lower,
-%     upper-right, right, lower-right).
-%     A NaN moves to the front when it is inserted; a value inserted later
-%     moves in front of that NaN only if it is smaller than every number
-%     already behind it. B is NaN where a NaN lands on the chosen rank, so
-%     replace NaNs first if that matters.
+%   Borders (an option after T, in any case)
+%     'replicate'   the nearest edge pixel (the default)
+%     'symmetric'   the image mirrored, the edge pixel repeated (PADARRAY's
+%                   'symmetric'); for 3-by-3 the same as 'replicate'
+%     'circular'    the image repeated: the right edge's neighbour is the
+%                   left edge
+%     'zeros'       0 (false for binary images), as MEDFILT2's default
+%     'indexed'     1 for double and single images, 0 (false) otherwise,
+%                   as MEDFILT2's 'indexed'
+%     Mirroring and wrapping repeat as often as a window larger than A
+%     needs.
+%
+%   NaN (an option after T; double and single images)
+%     'omitnan'     NaN taps leave the window: k (see T) comes from the
+%                   weight that remains, k = ceil((sum of the remaining Wr
+%                   - Tr) / 2), kept within range; B is NaN where every
+%                   tap holds NaN.
+%     'includenan'  B is NaN wherever a tap holds NaN.
+%     Without either, NaN is neither skipped nor given a fixed rank. The
+%     window is sorted by insertion in window order (column by column from
+%     the upper-left; for 3-by-3: upper-left, left, lower-left, upper,
+%     centre, lower, upper-right, right, lower-right). A NaN moves to the
+%     front when it is inserted; a value inserted later moves in front of
+%     that NaN only if it is smaller than every number already behind it.
+%     B is NaN where a NaN lands on the chosen rank.
+%     Binary images hold no NaN: the options are accepted and change
+%     nothing. One border and one NaN option at most; an unknown or a
+%     second, different one raises function_Varnets:option.
+%     Example: A = [NaN 2 3 4; 5 NaN NaN 8; 9 10 11 NaN];
+%       function_Varnets(A, ones(3), 0, 'omitnan')
+%       % [2 3 3 4; 5 5 4 4; 9 10 10 8]: B(2,3) is the 3rd of the six
+%       % numbers 2 3 4 8 10 11 around it (the lower of the two middle
+%       % ones for an even count)
+%       function_Varnets(A, ones(3), 0, 'includenan')   % all NaN
+%
+%   Large images and many images
+%     The module keeps no state between calls and starts no threads, so
+%     tiles of one image and whole images can be filtered in any order or
+%     in parallel. Tiles that overlap by the window's half-size ((m-1)/2
+%     rows and (n-1)/2 columns), each filtered with the same W, T and
+%     options and trimmed by that overlap, give the bits of one call on
+%     the whole image; for 'circular', take the overlap of an edge tile
+%     from the opposite edge. In MATLAB, BLOCKPROC with 'BorderSize' and
+%     'TrimBorder' does this for images larger than memory (not tested
+%     here); a folder of images can be split over workers with PARFOR, or
+%     in Octave with PARCELLFUN from the parallel package.
 %
 %   Errors
 %     A refused call raises one of these identifiers, creates no output
 %     and leaves the session running:
-%       function_Varnets:nargin        not 1 to 3 inputs
+%       function_Varnets:nargin        no inputs
 %       function_Varnets:nargout       more than 1 output
 %       function_Varnets:imageClass    A not double, single, logical,
 %                                      int8 or uint8
@@ -127,6 +169,9 @@ function varargout = function_Varnets(varargin)
 %       function_Varnets:orderClass    T not real, full numeric or logical
 %       function_Varnets:orderSize     T not a scalar
 %       function_Varnets:orderValue    T is NaN
+%       function_Varnets:option        an input after T that is not one
+%                                      of the options, or two borders or
+%                                      two NaN options that differ
 %       function_Varnets:outOfMemory   no memory for B, in hosts whose
 %                                      array functions return NULL
 %       function_Varnets:notCompiled   this help file was found but not
@@ -284,7 +329,32 @@ end
 %! assert (function_Varnets ([0 NaN 0; 5 4 6], W)(2,2), NaN);  # 4 < 5 passes it
 %! assert (function_Varnets ([0 NaN 0; 5 7 6], W)(2,2), 5);
 
+%!test  # borders: the replicated filter of A padded by the border, trimmed
+%! X = magic (6);
+%! W = [1 2 1; 0 1 3; 1 0 2];
+%! m = rows (X); n = columns (X);
+%! Z = zeros (m + 2, n + 2); Z(2:end-1, 2:end-1) = X;
+%! expected = function_Varnets (Z, W, 1)(2:end-1, 2:end-1);
+%! assert (function_Varnets (X, W, 1, "zeros"), expected);
+%! Z(:) = 1; Z(2:end-1, 2:end-1) = X;
+%! assert (function_Varnets (X, W, 1, "Indexed"), function_Varnets (Z, W, 1)(2:end-1, 2:end-1));
+%! C = X([end 1:end 1], [end 1:end 1]);
+%! assert (function_Varnets (X, W, 1, "circular"), function_Varnets (C, W, 1)(2:end-1, 2:end-1));
+%! assert (function_Varnets (X, W, 1, "symmetric"), function_Varnets (X, W, 1));  # 3-by-3
+%! V = ones (5);
+%! S = X([2 1 1:end end end-1], [2 1 1:end end end-1]);  # mirrored two deep
+%! assert (function_Varnets (X, V, 0, "symmetric"), function_Varnets (S, V)(3:end-2, 3:end-2));
+
+%!test  # NaN options
+%! A = [NaN 2 3 4; 5 NaN NaN 8; 9 10 11 NaN];
+%! assert (function_Varnets (A, ones (3), 0, "omitnan"), [2 3 3 4; 5 5 4 4; 9 10 10 8]);
+%! assert (function_Varnets (A, ones (3), 0, "includenan"), NaN (3, 4));
+%! assert (function_Varnets (NaN (2), ones (3), 0, "omitnan"), NaN (2));
+%! assert (function_Varnets (A > 3, ones (3), 0, "omitnan"), function_Varnets (A > 3));
+
 %!error id=function_Varnets:nargin function_Varnets ()
+%!error id=function_Varnets:option function_Varnets (1, ones (3), 0, "mirror")
+%!error id=function_Varnets:option function_Varnets (1, ones (3), 0, "zeros", "circular")
 %!error id=function_Varnets:imageClass function_Varnets (int16 (1))
 %!error id=function_Varnets:weightsSize function_Varnets (1, ones (2))
 %!error id=function_Varnets:weightsSize function_Varnets (1, 5)

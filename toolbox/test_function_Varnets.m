@@ -200,7 +200,8 @@ assert(isnan(B(2)));
 
 %% Refused calls raise these identifiers
 calls = {@() function_Varnets(), 'nargin'
-         @() function_Varnets(1, ones(3), 0, 0), 'nargin'
+         @() function_Varnets(1, ones(3), 0, 0), 'option'
+         @() function_Varnets(1, ones(3), 0, 'mirror'), 'option'
          @() function_Varnets(int16(1)), 'imageClass'
          @() function_Varnets('abc'), 'imageClass'
          @() function_Varnets({1}), 'imageClass'
@@ -244,6 +245,40 @@ A = magic(5);
 W = [1 2 1; 2 3 2; 1 2 1];
 assert(isequal(function_Varnets(A, [], 2), function_Varnets(A, ones(3), 2)));
 assert(isequal(function_Varnets(A, W, []), function_Varnets(A, W, 0)));
+
+%% Borders and NaN options after T, as the help describes them
+% Each border is the default filter of A padded one deep by that border;
+% 'omitnan' takes the ceil(n/2)-th of the n numbers in the window,
+% 'includenan' is NaN wherever the window holds one.
+rng(5);
+X = round(rand(7, 6) * 12) / 2;
+X(rand(7, 6) < 0.15) = NaN;
+pads = {'circular', X([end 1:end 1], [end 1:end 1]); 'symmetric', X([1 1:end end], [1 1:end end])};
+Z = zeros(9, 8);  Z(2:8, 2:7) = X;  pads(end + 1, :) = {'zeros', Z};
+Z(:) = 1;  Z(2:8, 2:7) = X;  pads(end + 1, :) = {'indexed', Z};
+for p = 1:size(pads, 1)
+  P = pads{p, 2};
+  V = cell2mat(arrayfun(@(j) shifted(P, j, 7, 6), 1:9, 'UniformOutput', false));
+  omit = zeros(42, 1);
+  for i = 1:42
+    v = sort(V(i, ~isnan(V(i, :))));
+    omit(i) = NaN;
+    if ~isempty(v), omit(i) = v(ceil(numel(v) / 2)); end
+  end
+  include = omit;
+  include(any(isnan(V), 2)) = NaN;
+  B = function_Varnets(X, ones(3), 0, pads{p, 1}, 'omitnan');
+  assert(isequaln(B, reshape(omit, 7, 6)), '%s, omitnan', pads{p, 1});
+  B = function_Varnets(X, [], [], 'IncludeNaN', upper(pads{p, 1}));
+  assert(isequaln(B, reshape(include, 7, 6)), '%s, includenan', pads{p, 1});
+end
+try
+  function_Varnets(X, ones(3), 0, 'zeros', 'circular');
+  got = '(no error)';
+catch err
+  got = err.identifier;
+end
+assert(strcmp(got, 'function_Varnets:option'), 'two borders raised %s', got);
 
 %% Weights that all round to 0 leave an empty window, and say so
 state = warning('on', 'function_Varnets:noWeights');

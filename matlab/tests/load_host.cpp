@@ -93,6 +93,9 @@ array_ptr make(mxClassID id, std::vector<mwSize> dims, const std::vector<double>
                 static_cast<std::uint8_t*>(data)[i] = static_cast<uint8_t>(v);
                 break;
             case mxINT8_CLASS: static_cast<std::int8_t*>(data)[i] = static_cast<int8_t>(v); break;
+            case mxCHAR_CLASS:  // UTF-16 code units, as MATLAB stores text
+                static_cast<std::uint16_t*>(data)[i] = static_cast<std::uint16_t>(v);
+                break;
             default: std::memset(data, 0, values.size() * mxGetElementSize(a.get())); return a;
         }
     }
@@ -173,6 +176,22 @@ void worked_examples() {
             auto w = mask(unit);
             return compare(call({a.get(), w.get()}).get(), mxLOGICAL_CLASS, {3, 4}, bits_median);
         });
+    check("options after T: 'Circular', 'omitnan'", [] {
+        std::vector<double> values = distinct;
+        values[4] = values[7] = NAN;
+        auto a = make(mxDOUBLE_CLASS, {3, 4}, values);
+        auto w = mask(unit);
+        auto t = scalar(0);
+        const auto text = [](const char* s) {
+            const mwSize n = static_cast<mwSize>(std::strlen(s));
+            return make(mxCHAR_CLASS, {1, n}, std::vector<double>(s, s + n));
+        };
+        auto border = text("Circular"), rule = text("omitnan");
+        return compare(call({a.get(), w.get(), t.get(), border.get(), rule.get()}).get(),
+                       mxDOUBLE_CLASS, {3, 4},
+                       naive::numeric(values, 3, 4, unit.data(), 0, 3, 3,
+                                      {naive::edge::circular, 0, naive::nans::omit}));
+    });
     check("3x4x2 double: each page on its own", [] {
         std::vector<double> values = distinct;
         for (double v : distinct) values.push_back(100 - v);

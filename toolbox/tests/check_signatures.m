@@ -1,7 +1,8 @@
 function check_signatures (mex_dir)
   % Checks functionSignatures.json beside the modules: it parses, declares
-  % a schema version, and describes function_Varnets(A, W, T) -> B with A
-  % required and W, T optional, as the help text's synopsis names them.
+  % a schema version, and describes function_Varnets(A, W, T, OPTIONS...)
+  % -> B with A required, W, T optional and the options repeating, as the
+  % help text's synopsis names them.
   % Raises an error on the first fault.
   s = jsondecode (fileread (fullfile (mex_dir, "functionSignatures.json")));
   names = fieldnames (s);
@@ -13,16 +14,32 @@ function check_signatures (mex_dir)
   end
   inputs = s.function_Varnets.inputs;
   outputs = s.function_Varnets.outputs;
-  if (! isstruct (inputs) || ! isstruct (outputs))
-    error ("inputs and outputs must be arrays of objects with the same fields");
+  % Objects with different fields decode to a cell array of structs.
+  if (isstruct (inputs))
+    inputs = num2cell (inputs);
   end
-  got = {inputs.name};
-  if (! isequal (got, {"A", "W", "T"}))
-    error ("inputs are %s, not A, W, T", strjoin (got, ", "));
+  if (! iscell (inputs) || ! all (cellfun (@(x) isstruct (x) && isfield (x, "name") && isfield (x, "kind"), inputs)) || ! isstruct (outputs))
+    error ("inputs and outputs must be arrays of objects with a name and a kind");
   end
-  if (! isequal ({inputs.kind}, {"required", "optional", "optional"}))
-    error ("input kinds are %s", strjoin ({inputs.kind}, ", "));
+  got = cellfun (@(x) x.name, inputs, "UniformOutput", false);
+  kinds = cellfun (@(x) x.kind, inputs, "UniformOutput", false);
+  got = got(:)';
+  kinds = kinds(:)';
+  if (! isequal (got, {"A", "W", "T", "OPTIONS"}))
+    error ("inputs are %s, not A, W, T, OPTIONS", strjoin (got, ", "));
   end
+  if (! isequal (kinds, {"required", "optional", "optional", "optional"}))
+    error ("input kinds are %s", strjoin (kinds, ", "));
+  end
+  last = inputs{end};
+  if (! isfield (last, "repeating") || ! isequal (last.repeating, true))
+    error ("OPTIONS must be repeating");
+  end
+  choices = regexp (last.type{end}, "'(\\w+)'", "tokens");
+  if (! isequal ([choices{:}], {"replicate", "symmetric", "circular", "zeros", "indexed", "omitnan", "includenan"}))
+    error ("OPTIONS choices are %s", last.type{end});
+  end
+  got{end} = "OPTIONS...";
   if (! isequal ({outputs.name}, {"B"}))
     error ("outputs are %s, not B", strjoin ({outputs.name}, ", "));
   end

@@ -262,56 +262,68 @@ bool other_window(const tap_list& taps, Filter3x3 filter_3x3, FilterAny filter_a
 
 }  // namespace
 
-void filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols, std::size_t pages,
-    const tap_list& taps, std::int64_t threshold, kernel k) {
-    if (pages == 0) return;  // an empty stack: there may be no buffers at all
-    if (other_window(
-            taps, [&](const tap_list& t) { filter_double(src, dst, rows, cols, pages, t, threshold, k); },
-            [&] {
-                window_filter_double(src, dst, rows, cols, pages, taps, threshold,
-                                     network_kernel_of(chosen_kernel(k)));
-            }))
-        return;
+void filter_3x3_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
+                       std::size_t pages, const tap_list& taps, std::int64_t threshold, kernel k,
+                       nan_rule nans) {
+    if (taps.window_rows != 3 || taps.window_cols != 3)
+        return filter_3x3_double(src, dst, rows, cols, pages, as_3x3(taps), threshold, k, nans);
     switch (chosen_kernel(k)) {
         case kernel::avx2:
-            if constexpr (have_avx2) return avx2_filter_double(src, dst, rows, cols, pages, taps, threshold);
+            if constexpr (have_avx2)
+                return avx2_filter_double(src, dst, rows, cols, pages, taps, threshold, nans);
             break;
         case kernel::avx512:
             if constexpr (have_avx512)
-                return avx512_filter_double(src, dst, rows, cols, pages, taps, threshold);
+                return avx512_filter_double(src, dst, rows, cols, pages, taps, threshold, nans);
             break;
         case kernel::neon:
-            if constexpr (have_neon) return neon_filter_double(src, dst, rows, cols, pages, taps, threshold);
+            if constexpr (have_neon)
+                return neon_filter_double(src, dst, rows, cols, pages, taps, threshold, nans);
             break;
         default: break;
     }
-    reference_double(src, dst, rows, cols, pages, taps, threshold);
+    reference_double(src, dst, rows, cols, pages, taps, threshold, nans);
+}
+
+void filter_3x3_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
+                       std::size_t pages, const tap_list& taps, std::int64_t threshold, kernel k,
+                       nan_rule nans) {
+    if (taps.window_rows != 3 || taps.window_cols != 3)
+        return filter_3x3_single(src, dst, rows, cols, pages, as_3x3(taps), threshold, k, nans);
+    switch (chosen_kernel(k)) {
+        case kernel::avx2:
+            if constexpr (have_avx2)
+                return avx2_filter_single(src, dst, rows, cols, pages, taps, threshold, nans);
+            break;
+        case kernel::avx512:
+            if constexpr (have_avx512)
+                return avx512_filter_single(src, dst, rows, cols, pages, taps, threshold, nans);
+            break;
+        case kernel::neon:
+            if constexpr (have_neon)
+                return neon_filter_single(src, dst, rows, cols, pages, taps, threshold, nans);
+            break;
+        default: break;
+    }
+    reference_single(src, dst, rows, cols, pages, taps, threshold, nans);
+}
+
+void filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols, std::size_t pages,
+    const tap_list& taps, std::int64_t threshold, kernel k) {
+    if (pages == 0) return;  // an empty stack: there may be no buffers at all
+    if ((taps.window_rows != 3 || taps.window_cols != 3) && !taps.within_3x3())
+        return window_filter_double(src, dst, rows, cols, pages, taps, threshold,
+                                    network_kernel_of(chosen_kernel(k)));
+    filter_3x3_double(src, dst, rows, cols, pages, taps, threshold, k, nan_rule::walk);
 }
 
 void filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols, std::size_t pages,
     const tap_list& taps, std::int64_t threshold, kernel k) {
     if (pages == 0) return;  // an empty stack: there may be no buffers at all
-    if (other_window(
-            taps, [&](const tap_list& t) { filter_single(src, dst, rows, cols, pages, t, threshold, k); },
-            [&] {
-                window_filter_single(src, dst, rows, cols, pages, taps, threshold,
-                                     network_kernel_of(chosen_kernel(k)));
-            }))
-        return;
-    switch (chosen_kernel(k)) {
-        case kernel::avx2:
-            if constexpr (have_avx2) return avx2_filter_single(src, dst, rows, cols, pages, taps, threshold);
-            break;
-        case kernel::avx512:
-            if constexpr (have_avx512)
-                return avx512_filter_single(src, dst, rows, cols, pages, taps, threshold);
-            break;
-        case kernel::neon:
-            if constexpr (have_neon) return neon_filter_single(src, dst, rows, cols, pages, taps, threshold);
-            break;
-        default: break;
-    }
-    reference_single(src, dst, rows, cols, pages, taps, threshold);
+    if ((taps.window_rows != 3 || taps.window_cols != 3) && !taps.within_3x3())
+        return window_filter_single(src, dst, rows, cols, pages, taps, threshold,
+                                    network_kernel_of(chosen_kernel(k)));
+    filter_3x3_single(src, dst, rows, cols, pages, taps, threshold, k, nan_rule::walk);
 }
 
 void filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols, std::size_t pages,

@@ -43,6 +43,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 #include "kernels.h"
 #include "networks.h"
@@ -147,6 +148,29 @@ inline std::uint64_t nan_blocks8(const window_columns& w, std::size_t h) {
         blocks |= ((high >> 7) * 0x0102040810204080ull >> 56) << (8 * k);
     }
     return blocks;
+}
+
+// Bit r % 64 of near[r / 64] set for the rows r < h whose windows may hold a
+// NaN: those rows of the three columns widened by a row up and down.
+inline void nan_window_rows(const window_columns& w, std::size_t h, std::uint64_t* near) {
+    constexpr std::size_t words = float_column::words;
+    std::uint64_t rows[words + 1];
+    for (std::size_t k = 0; k < words; ++k)
+        rows[k] = w.column[0]->nan_rows[k] | w.column[1]->nan_rows[k] | w.column[2]->nan_rows[k];
+    rows[words] = 0;
+    const bool above = w.column[0]->nan_above || w.column[1]->nan_above || w.column[2]->nan_above;
+    const bool below = w.column[0]->nan_below || w.column[1]->nan_below || w.column[2]->nan_below;
+    std::uint64_t previous = std::uint64_t{above} << 63;
+    for (std::size_t k = 0; k < words; ++k) {
+        near[k] = 0;
+        if (64 * k >= h) continue;
+        near[k] = rows[k] | rows[k] << 1 | previous >> 63 | rows[k] >> 1 | rows[k + 1] << 63;
+        if (h - 64 * k <= 64) {
+            if (below) near[k] |= std::uint64_t{1} << ((h - 1) % 64);
+            if (h % 64 != 0) near[k] &= (std::uint64_t{1} << (h % 64)) - 1;
+        }
+        previous = rows[k];
+    }
 }
 
 // The same for blocks of Lanes rows: bit k covers rows Lanes*k ..
@@ -329,42 +353,137 @@ struct numeric_engine {
         if (r < h) store_part(out + r, block(r), h - r);
     }
 
+    // A vector with every lane x.
+    VARNETS_INLINE static value constant(float x) {
+        alignas(64) float lanes[L];
+        for (float& lane : lanes) lane = x;
+        return Ops::load(lanes);
+    }
+
+    // The block at r0 under the include rule: NaN where a tap holds NaN,
+    // elsewhere `fast`, the min/max result (exact for windows without NaN
+    // where -0 and +0 do not meet), or with the zeros mixed stable(r0), the
+    // emulation.
+    template <class Stable>
+    static value included(const window_columns& w, const plan& p, std::size_t r0, value fast,
+                          Stable&& stable) {
+        mask any = Ops::none();
+        for (int a = 0; a < p.n; ++a) {
+            const value v = Ops::load(w.col[p.col[a]] + p.row[a] + r0);
+            any = Ops::either(any, Ops::unordered(v, v));
+        }
+        const value nan = constant(std::numeric_limits<float>::quiet_NaN());
+        return Ops::pick(any, nan, w.zero_mix ? stable(r0) : fast);
+    }
+
+    // Windows in lanes (v: the taps' values) under the omit rule, for
+    // positive weights in 32-bit lanes: NaN taps become +Inf of weight 0,
+    // which sort after every number, and the threshold falls by their
+    // undoubled weight but stays within the weight left, so that the last
+    // number is chosen where the threshold is not reached; no number left
+    // gives NaN. The insertion-sort emulation keeps -0 and +0 in tap order.
+    template <int N>
+    VARNETS_INLINE static value omitted(value* v, const plan& p) {
+        weight wt[N];
+        weight left = Ops::splat(0), lowered = Ops::splat(p.threshold_minus_1);
+        const value inf = constant(std::numeric_limits<float>::infinity());
+        networks::unrolled<N>([&](auto a) VARNETS_INLINE {
+            const mask nan = Ops::unordered(v[a], v[a]);
+            wt[a] = Ops::pick(nan, Ops::splat(0), Ops::splat(p.weight[a]));
+            v[a] = Ops::pick(nan, inf, v[a]);
+            left = Ops::add(left, wt[a]);
+            lowered = Ops::add(lowered, Ops::keep(nan, Ops::splat(-(p.weight[a] / 2))));
+        });
+        const weight last = Ops::add(left, Ops::splat(-1));
+        lowered = Ops::pick(Ops::at_least(lowered, last), last, lowered);
+        net::template insertion_sort<N, true>(v, wt);
+        const value out = net::template select<N>(v, wt, lowered);
+        const value nan = constant(std::numeric_limits<float>::quiet_NaN());
+        return Ops::pick(Ops::at_least(left, Ops::splat(0)), out, nan);
+    }
+
+    // Rewrites, under the omit rule, the rows of `results` whose windows may
+    // hold a NaN: gathered L at a time, so that the work follows the NaN
+    // windows rather than the blocks they touch.
+    static void omit_nan_windows(const window_columns& w, const plan& p, std::size_t h,
+                                 float* results) {
+        with_constant<1, window_size>(p.n, [&](auto n) {
+            omit_nan_windows<decltype(n)::value>(w, p, h, results);
+        });
+    }
+
+    template <int N>
+    static void omit_nan_windows(const window_columns& w, const plan& p, std::size_t h,
+                                 float* results) {
+        std::uint64_t near[float_column::words];
+        nan_window_rows(w, h, near);
+        const float* tap[N];
+        for (int a = 0; a < N; ++a) tap[a] = w.col[p.col[a]] + p.row[a];
+        alignas(64) float gathered[N][L];
+        alignas(64) float out[L];
+        std::size_t row[L];
+        std::size_t count = 0;
+        const auto flush = [&] {
+            for (std::size_t i = count; i < L; ++i)
+                for (int a = 0; a < N; ++a) gathered[a][i] = gathered[a][0];
+            value v[N];
+            for (int a = 0; a < N; ++a) v[a] = Ops::load(gathered[a]);
+            Ops::store(out, omitted<N>(v, p));
+            for (std::size_t i = 0; i < count; ++i) results[row[i]] = out[i];
+            count = 0;
+        };
+        for (std::size_t k = 0; k < float_column::words; ++k)
+            for (std::uint64_t bits = near[k]; bits != 0; bits &= bits - 1) {
+                const std::size_t r = 64 * k + static_cast<std::size_t>(lowest_bit(bits));
+                row[count] = r;
+                for (int a = 0; a < N; ++a) gathered[a][count] = tap[a][r];
+                if (++count == L) flush();
+            }
+        if (count != 0) flush();
+    }
+
     // Output column of h rows from fast(r0), the min/max result for rows
     // r0..r0+L-1, and stable(r0), the insertion-sort emulation for the blocks
     // that need it. Where the window columns hold NaN or signed zeros, the
     // fast results go to a buffer first and the blocks to redo are collected
     // as bits, so the fallback costs no mispredicted branch per block.
     template <class Pixel, class Fast, class Stable>
-    VARNETS_INLINE static void each_column_block(const window_columns& w, Pixel* out,
-                                                 std::size_t h, bool stream, Fast&& fast,
-                                                 Stable&& stable) {
+    VARNETS_INLINE static void each_column_block(const window_columns& w, const plan& p,
+                                                 Pixel* out, std::size_t h, bool stream,
+                                                 Fast&& fast, Stable&& stable) {
         if (!w.nan && !w.zero_mix) {
             each_block(out, h, stream, fast);
             return;
         }
         alignas(64) float results[strip_rows + lead];
         for (std::size_t r0 = 0; r0 < h; r0 += L) Ops::store(results + r0, fast(r0));
-        store_results(w, out, h, stream, results, stable);
+        store_results(w, p, out, h, stream, results, stable);
     }
 
     // Output column of h rows from the min/max results in `results`, after
-    // redoing the blocks that need the insertion-sort emulation.
+    // redoing the blocks that need the insertion-sort emulation, or under a
+    // NaN rule other than the walk, included() or omit_nan_windows().
     template <class Pixel, class Stable>
-    VARNETS_INLINE static void store_results(const window_columns& w, Pixel* out, std::size_t h,
-                                             bool stream, float* results, Stable&& stable) {
+    VARNETS_INLINE static void store_results(const window_columns& w, const plan& p, Pixel* out,
+                                             std::size_t h, bool stream, float* results,
+                                             Stable&& stable) {
         static_assert(strip_rows / 8 <= 64, "one bit per block of a strip in one word");
         if (w.nan || w.zero_mix) {
             std::uint64_t redo = 0;
             if (w.zero_mix) {
                 for (std::size_t r0 = 0; r0 < h; r0 += L)
                     redo |= needs_stable(w, r0, Ops::load(results + r0)) << (r0 / L);
-            } else {
+            } else if (p.nans != nan_rule::omit) {
                 redo = nan_blocks<L>(w, h);
             }
             for (; redo != 0; redo &= redo - 1) {
                 const std::size_t r0 = static_cast<std::size_t>(lowest_bit(redo)) * L;
-                Ops::store(results + r0, stable(r0));
+                if (p.nans == nan_rule::include)
+                    Ops::store(results + r0, included(w, p, r0, Ops::load(results + r0), stable));
+                else
+                    Ops::store(results + r0, stable(r0));
             }
+            if (p.nans == nan_rule::omit && w.nan) omit_nan_windows(w, p, h, results);
         }
         each_block(out, h, stream,
                    [&](std::size_t r0) VARNETS_INLINE { return Ops::load(results + r0); });
@@ -558,7 +677,7 @@ struct numeric_engine {
             const tap_pointers<9> taps(p, w);
             const float* const base[3] = {this->t[l].v, this->t[m].v, this->t[r].v};
             each_column_block(
-                w, out, h, stream, [&](std::size_t r0) VARNETS_INLINE { return fast(base, r0); },
+                w, p, out, h, stream, [&](std::size_t r0) VARNETS_INLINE { return fast(base, r0); },
                 [&](std::size_t r0) { return stable_uniform<9>(taps, r0, K); });
         }
     };
@@ -638,7 +757,7 @@ struct numeric_engine {
             }
             for (std::size_t j = 0; j < n; ++j) {
                 const tap_pointers<9> taps(p, w[j]);
-                store_results(w[j], out[j], h, false, results[j],
+                store_results(w[j], p, out[j], h, false, results[j],
                               [&](std::size_t r0) { return stable_uniform<9>(taps, r0, 4); });
             }
         }
@@ -665,7 +784,7 @@ struct numeric_engine {
             const float* const base[3] = {this->t[l].v, this->t[m].v, this->t[r].v};
             const int first = p.first;
             each_column_block(
-                w, out, h, stream,
+                w, p, out, h, stream,
                 [&](std::size_t r0) VARNETS_INLINE {
                     value lo[3], mid[3], hi[3];
                     column_triples::load(base, r0, lo, mid, hi);
@@ -700,7 +819,7 @@ struct numeric_engine {
             const tap_pointers<N> taps(p, w);
             const int rank = p.rank;
             each_column_block(
-                w, out, h, stream,
+                w, p, out, h, stream,
                 [&](std::size_t r0) VARNETS_INLINE {
                     value v[N];
                     networks::unrolled<N>(
@@ -724,7 +843,7 @@ struct numeric_engine {
             const tap_pointers<N> taps(p, w);
             const weight t1 = Ops::splat(p.threshold_minus_1);
             each_column_block(
-                w, out, h, stream,
+                w, p, out, h, stream,
                 [&](std::size_t r0) VARNETS_INLINE {
                     value v[N];
                     weight wt[N];
@@ -769,29 +888,36 @@ struct numeric_engine {
 
     template <class Pixel>
     static void reference(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
-                          std::size_t pages, const tap_list& taps, std::int64_t threshold) {
+                          std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                          nan_rule nans) {
         if constexpr (sizeof(Pixel) == 8)
-            reference_double(src, dst, rows, cols, pages, taps, threshold);
+            reference_double(src, dst, rows, cols, pages, taps, threshold, nans);
         else
-            reference_single(src, dst, rows, cols, pages, taps, threshold);
+            reference_single(src, dst, rows, cols, pages, taps, threshold, nans);
     }
 
     // All pages, by the path the plan chose.
     template <class Pixel>
     static void filter(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
-                       std::size_t pages, const tap_list& taps, std::int64_t threshold) {
-        const plan p = make_plan(taps, threshold);
+                       std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                       nan_rule nans) {
+        plan p = make_plan(taps, threshold);
+        p.nans = nans;
+        // NaN rules other than the walk run in included() and omitted(),
+        // with positive weights in lanes; other weights take the reference.
+        const bool rule_in_lanes = nans == nan_rule::walk || (p.positive && p.lane_weights) ||
+                                   p.path == numeric_path::zeros;
         // A host running with denormals flushed would see min and max hand
         // back zeros where the reference moves the denormal itself.
         if (p.path == numeric_path::reference || Ops::flushes_denormals() ||
-            rows * cols < small_page_pixels) {
-            if (rows * cols == 1 && p.path != numeric_path::zeros) {
+            rows * cols < small_page_pixels || !rule_in_lanes) {
+            if (rows * cols == 1 && p.path != numeric_path::zeros && nans == nan_rule::walk) {
                 // Every tap of a one-pixel page sees the pixel itself.
                 for (std::size_t k = 0; k < pages; ++k)
                     dst[k] = static_cast<Pixel>(static_cast<float>(src[k]));
                 return;
             }
-            return reference(src, dst, rows, cols, pages, taps, threshold);
+            return reference(src, dst, rows, cols, pages, taps, threshold, nans);
         }
         const std::size_t bytes = rows * cols * pages * sizeof(Pixel);
         const bool stream = Ops::streams && 2 * bytes >= streaming_footprint() &&
@@ -840,7 +966,7 @@ struct numeric_engine {
                 break;
             case numeric_path::reference: break;
         }
-        if (!ran) reference(src, dst, rows, cols, pages, taps, threshold);
+        if (!ran) reference(src, dst, rows, cols, pages, taps, threshold, nans);
     }
 };
 

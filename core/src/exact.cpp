@@ -1,6 +1,9 @@
 #include "exact.h"
 
 #include <algorithm>
+#include <limits>
+
+#include "reference.h"
 
 namespace varnets {
 
@@ -128,6 +131,28 @@ float exact_select(const float* values, const std::int64_t* weights, int n,
         if (running >= threshold) return values[last];
     }
     return values[last];
+}
+
+float select_with_rule(float* values, std::int64_t* weights, int n, std::int64_t threshold,
+                       nan_rule rule, exact_workspace& work) {
+    if (rule == nan_rule::walk)
+        return n <= 32 ? numeric_pixel(values, weights, n, threshold)
+                       : exact_select(values, weights, n, threshold, work);
+    int kept = 0;
+    std::int64_t dropped = 0;  // undoubled
+    for (int a = 0; a < n; ++a) {
+        if (values[a] != values[a]) {
+            if (rule == nan_rule::include) return std::numeric_limits<float>::quiet_NaN();
+            dropped += weights[a] / 2;
+            continue;
+        }
+        values[kept] = values[a];
+        weights[kept++] = weights[a];
+    }
+    if (kept == 0) return std::numeric_limits<float>::quiet_NaN();
+    // Few taps: the insertion sort beats the general selection.
+    if (kept <= 32) return numeric_pixel(values, weights, kept, threshold - dropped);
+    return exact_select(values, weights, kept, threshold - dropped, work);
 }
 
 }  // namespace varnets

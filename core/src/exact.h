@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "varnets/buffer.h"
+#include "varnets/filter.h"
 
 namespace varnets {
 
@@ -30,6 +31,14 @@ struct exact_workspace {
 // values and weights (doubled) in tap order, n >= 0; 0 when n is 0.
 float exact_select(const float* values, const std::int64_t* weights, int n,
                    std::int64_t threshold, exact_workspace& work);
+
+// One window under a NaN rule: `walk` as exact_select; `include` gives the quiet
+// NaN if any value is NaN; `omit` drops the NaN values with their weights,
+// lowers the threshold by their (undoubled) weight, and gives the quiet NaN
+// if nothing is left. values and weights (doubled) in tap order, reordered
+// in place; n >= 1.
+float select_with_rule(float* values, std::int64_t* weights, int n, std::int64_t threshold,
+                       nan_rule rule, exact_workspace& work);
 
 }  // namespace varnets
 

@@ -1,4 +1,5 @@
-// Entry points of the instruction-set specific kernels. The x86 ones are
+// Entry points of the instruction-set specific kernels. The numeric ones
+// apply a NaN rule themselves (see filter.h) to windows that hold a NaN. The x86 ones are
 // defined in files compiled with that instruction set enabled and are only
 // called after dispatch has checked the CPU; without them in the build,
 // dispatch never selects them. NEON is part of every AArch64 CPU, so its
@@ -14,18 +15,27 @@
 namespace varnets {
 
 void avx2_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
-    std::size_t pages, const tap_list& taps, std::int64_t threshold);
+    std::size_t pages, const tap_list& taps, std::int64_t threshold, nan_rule nans);
 void avx2_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
-    std::size_t pages, const tap_list& taps, std::int64_t threshold);
+    std::size_t pages, const tap_list& taps, std::int64_t threshold, nan_rule nans);
 void avx2_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols,
     std::size_t pages, const tap_list& taps, std::int64_t threshold);
 
 void avx512_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
-    std::size_t pages, const tap_list& taps, std::int64_t threshold);
+    std::size_t pages, const tap_list& taps, std::int64_t threshold, nan_rule nans);
 void avx512_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
-    std::size_t pages, const tap_list& taps, std::int64_t threshold);
+    std::size_t pages, const tap_list& taps, std::int64_t threshold, nan_rule nans);
 void avx512_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols,
     std::size_t pages, const tap_list& taps, std::int64_t threshold);
+
+// The filters of a tap list within the centred 3 x 3 neighbourhood (of a
+// window of any size) under a NaN rule, by the kernel family k chooses.
+void filter_3x3_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
+                       std::size_t pages, const tap_list& taps, std::int64_t threshold, kernel k,
+                       nan_rule nans);
+void filter_3x3_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
+                       std::size_t pages, const tap_list& taps, std::int64_t threshold, kernel k,
+                       nan_rule nans);
 
 // Calls whose input and output together take at least this many bytes
 // write their output with streaming stores, which bypass the caches: such an
@@ -43,9 +53,9 @@ constexpr bool have_neon = false;
 #endif
 
 void neon_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
-    std::size_t pages, const tap_list& taps, std::int64_t threshold);
+    std::size_t pages, const tap_list& taps, std::int64_t threshold, nan_rule nans);
 void neon_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
-    std::size_t pages, const tap_list& taps, std::int64_t threshold);
+    std::size_t pages, const tap_list& taps, std::int64_t threshold, nan_rule nans);
 void neon_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols,
     std::size_t pages, const tap_list& taps, std::int64_t threshold);
 

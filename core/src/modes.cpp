@@ -25,6 +25,7 @@
 #endif
 
 #include "exact.h"
+#include "kernels.h"
 #include "reference.h"
 #include "varnets/filter.h"
 
@@ -296,18 +297,20 @@ void nan_rule_page(const Pixel* src, Pixel* dst, std::size_t rows_, std::size_t 
 }
 
 // Every page of a call with options; `replicating(src, dst, rows, cols)`
-// filters one page as the calls without options do.
+// filters one page with replicated edges, under the NaN rule itself when
+// rule_in_kernels, else as the calls without options do.
 template <class Pixel, class Replicating>
 void filter_with_options(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
                          std::size_t pages, const tap_list& taps, std::int64_t threshold,
-                         const filter_options& options, Replicating&& replicating) {
+                         const filter_options& options, bool rule_in_kernels,
+                         Replicating&& replicating) {
     const std::size_t page = rows * cols;
     for (std::size_t p = 0; p < pages; ++p) {
         const auto bordered = [&](const Pixel* from, Pixel* to) {
             bordered_page(from, to, rows, cols, taps, options, replicating);
         };
         if constexpr (sizeof(Pixel) > 1) {
-            if (options.nans != nan_rule::walk) {
+            if (options.nans != nan_rule::walk && !rule_in_kernels) {
                 nan_rule_page(src + p * page, dst + p * page, rows, cols, taps, threshold, options,
                               bordered);
                 continue;
@@ -329,9 +332,14 @@ void filter_double(const double* src, double* dst, std::size_t rows, std::size_t
     if (pages == 0 || rows * cols == 0) return;
     if (default_options(options, true))
         return filter_double(src, dst, rows, cols, pages, taps, threshold, k);
-    filter_with_options(src, dst, rows, cols, pages, taps, threshold, options,
+    // The 3 x 3 kernels apply NaN rules themselves.
+    const bool in_kernels = taps.within_3x3();
+    filter_with_options(src, dst, rows, cols, pages, taps, threshold, options, in_kernels,
                         [&](const double* s, double* d, std::size_t m, std::size_t n) {
-                            filter_double(s, d, m, n, 1, taps, threshold, k);
+                            if (in_kernels)
+                                filter_3x3_double(s, d, m, n, 1, taps, threshold, k, options.nans);
+                            else
+                                filter_double(s, d, m, n, 1, taps, threshold, k);
                         });
 }
 
@@ -341,9 +349,13 @@ void filter_single(const float* src, float* dst, std::size_t rows, std::size_t c
     if (pages == 0 || rows * cols == 0) return;
     if (default_options(options, true))
         return filter_single(src, dst, rows, cols, pages, taps, threshold, k);
-    filter_with_options(src, dst, rows, cols, pages, taps, threshold, options,
+    const bool in_kernels = taps.within_3x3();
+    filter_with_options(src, dst, rows, cols, pages, taps, threshold, options, in_kernels,
                         [&](const float* s, float* d, std::size_t m, std::size_t n) {
-                            filter_single(s, d, m, n, 1, taps, threshold, k);
+                            if (in_kernels)
+                                filter_3x3_single(s, d, m, n, 1, taps, threshold, k, options.nans);
+                            else
+                                filter_single(s, d, m, n, 1, taps, threshold, k);
                         });
 }
 
@@ -353,7 +365,7 @@ void filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows
     if (pages == 0 || rows * cols == 0) return;
     if (default_options(options, false))
         return filter_logical(src, dst, rows, cols, pages, taps, threshold, k);
-    filter_with_options(src, dst, rows, cols, pages, taps, threshold, options,
+    filter_with_options(src, dst, rows, cols, pages, taps, threshold, options, false,
                         [&](const std::uint8_t* s, std::uint8_t* d, std::size_t m, std::size_t n) {
                             filter_logical(s, d, m, n, 1, taps, threshold, k);
                         });

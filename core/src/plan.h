@@ -48,6 +48,7 @@ struct plan {
     std::int32_t threshold_minus_1;
     numeric_path path;
     int variant;
+    nan_rule nans;  // set by the caller: what windows with NaN give
 };
 
 static_assert(std::is_trivially_default_constructible_v<plan>);

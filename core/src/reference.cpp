@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "exact.h"
 #include "varnets/buffer.h"
 
 namespace varnets {
@@ -52,24 +53,32 @@ void window_sweep(const Pixel* src, std::size_t rows, std::size_t cols, std::siz
 
 template <class Pixel>
 void reference_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
-                       std::size_t pages, const tap_list& taps, std::int64_t threshold) {
+                       std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                       nan_rule nans) {
     buffer<std::int64_t> weights(static_cast<std::size_t>(taps.count) + 1);
+    exact_workspace work;
     window_sweep<float>(src, rows, cols, pages, taps, [&](std::size_t k, float* window) {
         std::copy(taps.doubled_weight, taps.doubled_weight + taps.count, weights.begin());
-        dst[k] = static_cast<Pixel>(numeric_pixel(window, weights.data(), taps.count, threshold));
+        const int n = taps.count;
+        dst[k] = static_cast<Pixel>(
+            nans == nan_rule::walk || n == 0
+                ? numeric_pixel(window, weights.data(), n, threshold)
+                : select_with_rule(window, weights.data(), n, threshold, nans, work));
     });
 }
 
 }  // namespace
 
 void reference_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
-                      std::size_t pages, const tap_list& taps, std::int64_t threshold) {
-    reference_numeric(src, dst, rows, cols, pages, taps, threshold);
+                      std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                      nan_rule nans) {
+    reference_numeric(src, dst, rows, cols, pages, taps, threshold, nans);
 }
 
 void reference_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
-                      std::size_t pages, const tap_list& taps, std::int64_t threshold) {
-    reference_numeric(src, dst, rows, cols, pages, taps, threshold);
+                      std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                      nan_rule nans) {
+    reference_numeric(src, dst, rows, cols, pages, taps, threshold, nans);
 }
 
 void reference_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,

@@ -59,11 +59,13 @@ inline std::uint8_t logical_pixel(const std::uint8_t* window, const tap_list& ta
 }
 
 // Reference filters over `pages` M x N pages one after the other, for any
-// window.
+// window, under any NaN rule.
 void reference_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
-                      std::size_t pages, const tap_list& taps, std::int64_t threshold);
+                      std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                      nan_rule nans = nan_rule::walk);
 void reference_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
-                      std::size_t pages, const tap_list& taps, std::int64_t threshold);
+                      std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                      nan_rule nans = nan_rule::walk);
 void reference_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
                        std::size_t cols, std::size_t pages, const tap_list& taps,
                        std::int64_t threshold);

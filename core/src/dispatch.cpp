@@ -230,7 +230,21 @@ const char* kernel_name(kernel k) {
 
 namespace {
 
-// The network kernel of a family, or null for the portable path.
+// Windows other than 3 x 3: those whose taps all lie within the centred
+// 3 x 3 neighbourhood take the 3 x 3 kernels, with the same taps in the same
+// order; the others the walk for any window.
+template <class Filter3x3, class FilterAny>
+bool other_window(const tap_list& taps, Filter3x3 filter_3x3, FilterAny filter_any) {
+    if (taps.window_rows == 3 && taps.window_cols == 3) return false;
+    if (taps.within_3x3())
+        filter_3x3(as_3x3(taps));
+    else
+        filter_any();
+    return true;
+}
+
+}  // namespace
+
 network_kernel network_kernel_of(kernel k) {
     switch (k) {
         case kernel::avx2:
@@ -246,21 +260,6 @@ network_kernel network_kernel_of(kernel k) {
     }
     return nullptr;
 }
-
-// Windows other than 3 x 3: those whose taps all lie within the centred
-// 3 x 3 neighbourhood take the 3 x 3 kernels, with the same taps in the same
-// order; the others the walk for any window.
-template <class Filter3x3, class FilterAny>
-bool other_window(const tap_list& taps, Filter3x3 filter_3x3, FilterAny filter_any) {
-    if (taps.window_rows == 3 && taps.window_cols == 3) return false;
-    if (taps.within_3x3())
-        filter_3x3(as_3x3(taps));
-    else
-        filter_any();
-    return true;
-}
-
-}  // namespace
 
 void filter_3x3_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
                        std::size_t pages, const tap_list& taps, std::int64_t threshold, kernel k,

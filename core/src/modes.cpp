@@ -9,12 +9,15 @@
 // pixels along the edges. Images less than four reaches across are padded
 // whole.
 //
-// NaN rules: an image without NaN takes the filter as it is. Otherwise a
-// copy with +Inf in place of each NaN is filtered; the pixels whose windows
-// hold a NaN are then found from the NaN positions and rewritten: the quiet
-// NaN (include), or the selection among the window's other taps with the
-// threshold lowered by the NaN taps' weight (omit).
+// NaN rules: windows whose taps lie within 3 x 3 take the rules in the 3 x 3
+// kernels. For other windows, an image without NaN takes the filter as it
+// is; otherwise a copy with +Inf in place of each NaN is filtered, the pixels
+// whose windows hold a NaN are found from the NaN positions and rewritten:
+// the quiet NaN (include), or the selection among the window's other taps
+// with the threshold lowered by the NaN taps' weight (omit), in lanes for
+// equal weights (omit_nan_windows).
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -26,6 +29,7 @@
 
 #include "exact.h"
 #include "kernels.h"
+#include "window.h"
 #include "reference.h"
 #include "varnets/filter.h"
 
@@ -212,12 +216,136 @@ struct readers {
     }
 };
 
+// The window of pixel (y, c) under the border, in tap order, converted to
+// single precision: taps of pixels away from the edges read through
+// offsets, the others through source_index.
+template <class Pixel>
+struct window_reader {
+    const Pixel* src;
+    index rows, cols;
+    const tap_list& taps;
+    const filter_options& options;
+    reach r;
+    buffer<index> offset;  // of each tap from the centre, in the page
+
+    window_reader(const Pixel* s, index m, index n, const tap_list& t, const filter_options& o)
+        : src(s), rows(m), cols(n), taps(t), options(o), r(reach_of(t)),
+          offset(static_cast<std::size_t>(t.count)) {
+        for (int a = 0; a < t.count; ++a) offset[a] = t.row_offset(a) + t.col_offset(a) * rows;
+    }
+
+    template <class Visit>
+    void read(index y, index c, Visit&& visit) const {
+        if (y >= r.rows && y + r.rows < rows && c >= r.cols && c + r.cols < cols) {
+            const Pixel* centre = src + y + c * rows;
+            for (int a = 0; a < taps.count; ++a) visit(a, static_cast<float>(centre[offset[a]]));
+            return;
+        }
+        const Pixel pad = static_cast<Pixel>(options.pad_value);
+        for (int a = 0; a < taps.count; ++a) {
+            const index sr = source_index(y + taps.row_offset(a), rows, options.edge);
+            const index sc = source_index(c + taps.col_offset(a), cols, options.edge);
+            visit(a, static_cast<float>(sr < 0 || sc < 0 ? pad : src[sr + sc * rows]));
+        }
+    }
+};
+
+// The omit rule for the pixels marked in `touched`. Equal positive weights
+// run in lanes: with q of the n taps NaN, the value chosen among the other
+// n - q is the one at the full window's rank once j(q) of the NaN are -Inf
+// (sorted first) and the others +Inf (sorted last), where j(q) is that rank
+// minus the rank among n - q with the threshold lowered by q weights; the
+// walk's network then selects it. Windows for which no such j exists (the
+// threshold beyond the numbers left), those with -0 and +0 and a zero
+// result, and other weights take select_with_rule.
+template <class Pixel>
+void omit_nan_windows(const Pixel* src, Pixel* dst, index rows, index cols, const tap_list& taps,
+                      std::int64_t threshold, const filter_options& options,
+                      const buffer<std::uint8_t>& touched, network_kernel network) {
+    const int n = taps.count;
+    const window_reader<Pixel> reader(src, rows, cols, taps, options);
+    buffer<float> values(static_cast<std::size_t>(n));
+    buffer<std::int64_t> weights(values.size());
+    exact_workspace work;
+    const auto exact = [&](index y, index c) {
+        reader.read(y, c, [&](int a, float v) {
+            values[a] = v;
+            weights[a] = taps.doubled_weight[a];
+        });
+        return select_with_rule(values.data(), weights.data(), n, threshold, nan_rule::omit, work);
+    };
+
+    const bool uniform = taps.equal_weights() && taps.doubled_weight[0] > 0;
+    const std::int64_t w = uniform ? taps.doubled_weight[0] : 0;
+    const int rank = uniform ? uniform_rank(w, n, threshold) : 0;
+    gathered_rank lanes(taps, rank, uniform ? network : nullptr);
+    constexpr std::size_t chunk = 128;  // the gathered windows stay in L1 up to 5x5
+    const std::size_t stride = chunk + window_padding;
+    buffer<float> gathered(uniform && network != nullptr ? static_cast<std::size_t>(n) * stride : 0);
+    buffer<const float*> tap(static_cast<std::size_t>(n));
+    for (int a = 0; a < n && !gathered.empty(); ++a) tap[a] = gathered.data() + a * stride;
+    // j(q) for q = 0..n-1, or -1 where the rank cannot be reached so.
+    buffer<int> low(uniform ? static_cast<std::size_t>(n) : 0);
+    for (int q = 0; q < static_cast<int>(low.size()); ++q) {
+        const int j = rank - uniform_rank(w, n - q, threshold - q * (w / 2));
+        low[q] = j >= 0 && j <= q ? j : -1;
+    }
+    buffer<index> at(chunk);
+    buffer<std::uint8_t> zeros_meet(chunk);
+    alignas(64) float out[chunk + window_padding];
+    std::size_t count = 0;
+    const auto flush = [&] {
+        const bool ran = lanes.run(tap.data(), count, out);
+        for (std::size_t i = 0; i < count; ++i) {
+            const index y = at[i] % rows, c = at[i] / rows;
+            const bool redo = !ran || (zeros_meet[i] && out[i] == 0);
+            dst[at[i]] = static_cast<Pixel>(redo ? exact(y, c) : out[i]);
+        }
+        count = 0;
+    };
+
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    for (index c = 0; c < cols; ++c)
+        for (index y = 0; y < rows; ++y) {
+            if (touched[y + c * rows] == 0) continue;
+            if (gathered.empty()) {
+                dst[y + c * rows] = static_cast<Pixel>(exact(y, c));
+                continue;
+            }
+            int q = 0, zeros = 0, negative = 0;
+            reader.read(y, c, [&](int a, float v) {
+                values[a] = v;
+                q += v != v;
+                zeros += v == 0;
+                negative += v == 0 && std::signbit(v);
+            });
+            if (q == n || low[q] < 0) {
+                dst[y + c * rows] = static_cast<Pixel>(q == n ? nan : exact(y, c));
+                continue;
+            }
+            float* column = gathered.data() + count;
+            if (q == 0) {
+                for (int a = 0; a < n; ++a) column[a * stride] = values[a];
+            } else {
+                for (int a = 0, seen = 0; a < n; ++a) {
+                    const float v = values[a];
+                    column[a * stride] = v == v ? v : seen++ < low[q] ? -inf : inf;
+                }
+            }
+            at[count] = y + c * rows;
+            zeros_meet[count] = negative != 0 && negative != zeros;
+            if (++count == chunk) flush();
+        }
+    if (count != 0) flush();
+}
+
 // One page of a numeric image under the omit or include rule;
 // `bordered(src, dst)` filters a page under the chosen border.
 template <class Pixel, class Bordered>
 void nan_rule_page(const Pixel* src, Pixel* dst, std::size_t rows_, std::size_t cols_,
                    const tap_list& taps, std::int64_t threshold, const filter_options& options,
-                   Bordered&& bordered) {
+                   network_kernel network, Bordered&& bordered) {
     const std::size_t n = rows_ * cols_;
     if (!has_nan(src, n)) {
         bordered(src, dst);
@@ -257,43 +385,7 @@ void nan_rule_page(const Pixel* src, Pixel* dst, std::size_t rows_, std::size_t 
             }
     }
     if (include) return;
-
-    const Pixel pad = static_cast<Pixel>(options.pad_value);
-    buffer<float> values(static_cast<std::size_t>(taps.count));
-    buffer<std::int64_t> weights(values.size());
-    buffer<index> offset(values.size());  // of each tap from the centre, in the page
-    for (int a = 0; a < taps.count; ++a) offset[a] = taps.row_offset(a) + taps.col_offset(a) * rows;
-    exact_workspace work;
-    for (index c = 0; c < cols; ++c)
-        for (index y = 0; y < rows; ++y) {
-            if (touched[y + c * rows] == 0) continue;
-            const bool inside = y >= r.rows && y + r.rows < rows && c >= r.cols && c + r.cols < cols;
-            int kept = 0;
-            std::int64_t nan_weight = 0;  // undoubled
-            for (int a = 0; a < taps.count; ++a) {
-                Pixel p;
-                if (inside) {
-                    p = src[y + c * rows + offset[a]];
-                } else {
-                    const index sr = source_index(y + taps.row_offset(a), rows, options.edge);
-                    const index sc = source_index(c + taps.col_offset(a), cols, options.edge);
-                    p = sr < 0 || sc < 0 ? pad : src[sr + sc * rows];
-                }
-                const float v = static_cast<float>(p);
-                if (v != v) {
-                    nan_weight += taps.doubled_weight[a] / 2;
-                    continue;
-                }
-                values[kept] = v;
-                weights[kept++] = taps.doubled_weight[a];
-            }
-            // Few taps: the insertion sort beats the general selection.
-            const std::int64_t lowered = threshold - nan_weight;
-            dst[y + c * rows] =
-                kept == 0    ? nan
-                : kept <= 32 ? static_cast<Pixel>(numeric_pixel(values.data(), weights.data(), kept, lowered))
-                             : static_cast<Pixel>(exact_select(values.data(), weights.data(), kept, lowered, work));
-        }
+    omit_nan_windows(src, dst, rows, cols, taps, threshold, options, touched, network);
 }
 
 // Every page of a call with options; `replicating(src, dst, rows, cols)`
@@ -303,7 +395,7 @@ template <class Pixel, class Replicating>
 void filter_with_options(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
                          std::size_t pages, const tap_list& taps, std::int64_t threshold,
                          const filter_options& options, bool rule_in_kernels,
-                         Replicating&& replicating) {
+                         network_kernel network, Replicating&& replicating) {
     const std::size_t page = rows * cols;
     for (std::size_t p = 0; p < pages; ++p) {
         const auto bordered = [&](const Pixel* from, Pixel* to) {
@@ -312,7 +404,7 @@ void filter_with_options(const Pixel* src, Pixel* dst, std::size_t rows, std::si
         if constexpr (sizeof(Pixel) > 1) {
             if (options.nans != nan_rule::walk && !rule_in_kernels) {
                 nan_rule_page(src + p * page, dst + p * page, rows, cols, taps, threshold, options,
-                              bordered);
+                              network, bordered);
                 continue;
             }
         }
@@ -335,6 +427,7 @@ void filter_double(const double* src, double* dst, std::size_t rows, std::size_t
     // The 3 x 3 kernels apply NaN rules themselves.
     const bool in_kernels = taps.within_3x3();
     filter_with_options(src, dst, rows, cols, pages, taps, threshold, options, in_kernels,
+                        network_kernel_of(chosen_kernel(k)),
                         [&](const double* s, double* d, std::size_t m, std::size_t n) {
                             if (in_kernels)
                                 filter_3x3_double(s, d, m, n, 1, taps, threshold, k, options.nans);
@@ -351,6 +444,7 @@ void filter_single(const float* src, float* dst, std::size_t rows, std::size_t c
         return filter_single(src, dst, rows, cols, pages, taps, threshold, k);
     const bool in_kernels = taps.within_3x3();
     filter_with_options(src, dst, rows, cols, pages, taps, threshold, options, in_kernels,
+                        network_kernel_of(chosen_kernel(k)),
                         [&](const float* s, float* d, std::size_t m, std::size_t n) {
                             if (in_kernels)
                                 filter_3x3_single(s, d, m, n, 1, taps, threshold, k, options.nans);
@@ -365,7 +459,7 @@ void filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows
     if (pages == 0 || rows * cols == 0) return;
     if (default_options(options, false))
         return filter_logical(src, dst, rows, cols, pages, taps, threshold, k);
-    filter_with_options(src, dst, rows, cols, pages, taps, threshold, options, false,
+    filter_with_options(src, dst, rows, cols, pages, taps, threshold, options, false, nullptr,
                         [&](const std::uint8_t* s, std::uint8_t* d, std::size_t m, std::size_t n) {
                             filter_logical(s, d, m, n, 1, taps, threshold, k);
                         });

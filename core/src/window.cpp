@@ -57,27 +57,6 @@ buffer<network_step> rank_network(int n, int rank, int& result) {
     return kept;
 }
 
-// The selected sorted index of equal positive weights w: the first b with
-// (b + 1) w >= threshold, at most n - 1.
-int uniform_rank(std::int64_t w, int n, std::int64_t threshold) {
-    const std::int64_t needed = threshold <= w ? 0 : (threshold + w - 1) / w - 1;
-    return static_cast<int>(std::min<std::int64_t>(needed, n - 1));
-}
-
-// 64-byte aligned floats for the vector kernels. (Aligned operator new[]
-// needs a newer C++ runtime than older MATLAB releases load.)
-class aligned_floats {
-public:
-    explicit aligned_floats(std::size_t count) : bytes_(count * sizeof(float) + 64) {
-        const auto address = reinterpret_cast<std::uintptr_t>(bytes_.data());
-        data_ = reinterpret_cast<float*>((address + 63) & ~static_cast<std::uintptr_t>(63));
-    }
-    float* get() const { return data_; }
-
-private:
-    buffer<unsigned char> bytes_;
-    float* data_;
-};
 
 // Where each tap reads: its row and column offsets, and how far they reach.
 struct tap_geometry {
@@ -400,6 +379,26 @@ void box_count_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t r
 }
 
 }  // namespace
+
+int uniform_rank(std::int64_t w, int n, std::int64_t threshold) {
+    const std::int64_t needed = threshold <= w ? 0 : (threshold + w - 1) / w - 1;
+    return static_cast<int>(std::min<std::int64_t>(needed, n - 1));
+}
+
+gathered_rank::gathered_rank(const tap_list& taps, int rank, network_kernel kernel)
+    : kernel_(taps.count <= max_network_taps ? kernel : nullptr), scratch_(1) {
+    if (kernel_ == nullptr) return;
+    const int n = taps.count;
+    int result = 0;
+    steps_ = rank_network(n, rank, result);
+    network_ = {steps_.data(), static_cast<int>(steps_.size()), n, n + 1, result, 128};
+    network_.full_window_median = n == taps.window_rows * taps.window_cols && rank == (n - 1) / 2;
+    scratch_ = aligned_floats(static_cast<std::size_t>(network_.slots) * network_.chunk);
+}
+
+bool gathered_rank::run(const float* const* tap, std::size_t count, float* out) {
+    return kernel_ != nullptr && kernel_(network_, tap, count, out, scratch_.get());
+}
 
 void window_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
                           std::size_t pages, const tap_list& taps, std::int64_t threshold,

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "varnets/buffer.h"
 #include "varnets/filter.h"
 
 namespace varnets {
@@ -119,6 +120,46 @@ bool avx512_run_network(const selection_network& network, const float* const* ta
                        std::size_t h, float* out, float* scratch);
 bool neon_run_network(const selection_network& network, const float* const* tap,
                        std::size_t h, float* out, float* scratch);
+
+// The selected sorted index of equal positive doubled weights w among n:
+// the first b with (b + 1) w >= threshold, at most n - 1.
+int uniform_rank(std::int64_t w, int n, std::int64_t threshold);
+
+// 64-byte aligned floats for the vector kernels. (Aligned operator new[]
+// needs a newer C++ runtime than older MATLAB releases load.)
+class aligned_floats {
+  public:
+    explicit aligned_floats(std::size_t count) : bytes_(count * sizeof(float) + 64) {
+        const auto address = reinterpret_cast<std::uintptr_t>(bytes_.data());
+        data_ = reinterpret_cast<float*>((address + 63) & ~static_cast<std::uintptr_t>(63));
+    }
+    float* get() const { return data_; }
+
+  private:
+    buffer<unsigned char> bytes_;
+    float* data_;
+};
+
+// The network the walk runs for equal weights at a rank, over windows
+// gathered elsewhere: out[i] for i < count from the values tap[a][i], each
+// tap readable to count rounded up to window_padding. Exact for windows
+// without NaN and without a -0/+0 mix. False, and nothing written, without
+// a kernel (none given, more taps than networks take, or denormals
+// flushed).
+class gathered_rank {
+  public:
+    gathered_rank(const tap_list& taps, int rank, network_kernel kernel);
+    bool run(const float* const* tap, std::size_t count, float* out);
+
+  private:
+    network_kernel kernel_;
+    buffer<network_step> steps_;
+    selection_network network_{};
+    aligned_floats scratch_;
+};
+
+// The network kernel of a family, or null for the portable path.
+network_kernel network_kernel_of(kernel k);
 
 // The filters for any window; `network` null for the portable path.
 void window_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,

@@ -20,6 +20,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <new>
 
@@ -83,12 +84,12 @@ Pixel pad_pixel(double value) {
 }
 
 // An h x w block of the padded page whose upper-left element is padded
-// position (r0, c0), column by column into out.
+// position (r0, c0), column by column into out, columns `ld` apart.
 template <class Pixel>
 void copy_padded(const Pixel* page, index rows, index cols, index r0, index h, index c0, index w,
-                 border edge, Pixel pad, Pixel* out) {
+                 border edge, Pixel pad, Pixel* out, index ld) {
     const index inside0 = std::clamp<index>(-r0, 0, h), inside1 = std::clamp<index>(rows - r0, 0, h);
-    for (index j = 0; j < w; ++j, out += h) {
+    for (index j = 0; j < w; ++j, out += ld) {
         const index c = source_index(c0 + j, cols, edge);
         if (c < 0) {
             std::fill(out, out + h, pad);
@@ -126,28 +127,48 @@ void bordered_page(const Pixel* src, Pixel* dst, std::size_t rows_, std::size_t 
     }
     const Pixel pad = pad_pixel<Pixel>(options.pad_value);
     buffer<Pixel> in, out;
-    // Rewrites the pixels of rows r0..r1-1 and columns c0..c1-1 from the
-    // padded block around them.
-    const auto redo = [&](index r0, index r1, index c0, index c1) {
-        if (r1 <= r0 || c1 <= c0) return;
-        const index h = r1 - r0 + 2 * r.rows, w = c1 - c0 + 2 * r.cols;
+    // Rewrites the pixels of rows r0..r1-1 and columns c0..c1-1 of each
+    // block from the padded block around it. The blocks are filtered as one
+    // image, stacked (the same columns) or side by side (the same rows):
+    // no window reaches from one into the next, and thin images cost the
+    // filter's set-up per column or strip once rather than per block.
+    struct block {
+        index r0, r1, c0, c1;
+    };
+    const auto redo = [&](std::initializer_list<block> blocks, bool stacked) {
+        index h = 0, w = 0;
+        for (const block& b : blocks) {
+            const index bh = b.r1 - b.r0 + 2 * r.rows, bw = b.c1 - b.c0 + 2 * r.cols;
+            h = stacked ? h + bh : bh;
+            w = stacked ? bw : w + bw;
+        }
         in.resize(static_cast<std::size_t>(h * w));
         out.resize(in.size());
-        copy_padded(src, rows, cols, r0 - r.rows, h, c0 - r.cols, w, options.edge, pad, in.data());
+        index at = 0;  // the block's first row (stacked) or column in the image
+        for (const block& b : blocks) {
+            const index bh = b.r1 - b.r0 + 2 * r.rows, bw = b.c1 - b.c0 + 2 * r.cols;
+            copy_padded(src, rows, cols, b.r0 - r.rows, bh, b.c0 - r.cols, bw, options.edge, pad,
+                        in.data() + (stacked ? at : at * h), h);
+            at += stacked ? bh : bw;
+        }
         replicating(in.data(), out.data(), static_cast<std::size_t>(h), static_cast<std::size_t>(w));
-        for (index c = c0; c < c1; ++c)
-            std::memcpy(dst + c * rows + r0, out.data() + (c - c0 + r.cols) * h + r.rows,
-                        static_cast<std::size_t>(r1 - r0) * sizeof(Pixel));
+        at = 0;
+        for (const block& b : blocks) {
+            const Pixel* from = out.data() + (stacked ? at : at * h) + r.rows + r.cols * h;
+            for (index c = b.c0; c < b.c1; ++c)
+                std::memcpy(dst + c * rows + b.r0, from + (c - b.c0) * h,
+                            static_cast<std::size_t>(b.r1 - b.r0) * sizeof(Pixel));
+            at += stacked ? b.r1 - b.r0 + 2 * r.rows : b.c1 - b.c0 + 2 * r.cols;
+        }
     };
     if (rows < 4 * r.rows || cols < 4 * r.cols) {
-        redo(0, rows, 0, cols);
+        redo({{0, rows, 0, cols}}, true);
         return;
     }
     replicating(src, dst, rows_, cols_);
-    redo(0, r.rows, 0, cols);
-    redo(rows - r.rows, rows, 0, cols);
-    redo(r.rows, rows - r.rows, 0, r.cols);
-    redo(r.rows, rows - r.rows, cols - r.cols, cols);
+    if (r.rows > 0) redo({{0, r.rows, 0, cols}, {rows - r.rows, rows, 0, cols}}, true);
+    if (r.cols > 0)
+        redo({{r.rows, rows - r.rows, 0, r.cols}, {r.rows, rows - r.rows, cols - r.cols, cols}}, false);
 }
 
 // Whether any value is NaN, in blocks of 2048 bytes; SSE2 (part of every

@@ -10,7 +10,7 @@
 // whole.
 //
 // NaN rules: windows whose taps lie within 3 x 3 take the rules in the 3 x 3
-// kernels. For other windows, an image without NaN takes the filter as it
+// kernels, large windows of equal weights in rank space. For other windows, an image without NaN takes the filter as it
 // is; otherwise a copy with +Inf in place of each NaN is filtered, the pixels
 // whose windows hold a NaN are found from the NaN positions and rewritten:
 // the quiet NaN (include), or the selection among the window's other taps
@@ -445,13 +445,16 @@ void filter_double(const double* src, double* dst, std::size_t rows, std::size_t
     if (pages == 0 || rows * cols == 0) return;
     if (default_options(options, true))
         return filter_double(src, dst, rows, cols, pages, taps, threshold, k);
-    // The 3 x 3 kernels apply NaN rules themselves.
-    const bool in_kernels = taps.within_3x3();
-    filter_with_options(src, dst, rows, cols, pages, taps, threshold, options, in_kernels,
-                        network_kernel_of(chosen_kernel(k)),
+    // The 3 x 3 kernels and rank space apply NaN rules themselves.
+    const network_kernel network = network_kernel_of(chosen_kernel(k));
+    const bool in_3x3 = taps.within_3x3(), in_rank_space = !in_3x3 && window_takes_nan_rules(taps, network);
+    filter_with_options(src, dst, rows, cols, pages, taps, threshold, options,
+                        in_3x3 || in_rank_space, network,
                         [&](const double* s, double* d, std::size_t m, std::size_t n) {
-                            if (in_kernels)
+                            if (in_3x3)
                                 filter_3x3_double(s, d, m, n, 1, taps, threshold, k, options.nans);
+                            else if (in_rank_space)
+                                window_filter_double(s, d, m, n, 1, taps, threshold, network, options.nans);
                             else
                                 filter_double(s, d, m, n, 1, taps, threshold, k);
                         });
@@ -463,12 +466,15 @@ void filter_single(const float* src, float* dst, std::size_t rows, std::size_t c
     if (pages == 0 || rows * cols == 0) return;
     if (default_options(options, true))
         return filter_single(src, dst, rows, cols, pages, taps, threshold, k);
-    const bool in_kernels = taps.within_3x3();
-    filter_with_options(src, dst, rows, cols, pages, taps, threshold, options, in_kernels,
-                        network_kernel_of(chosen_kernel(k)),
+    const network_kernel network = network_kernel_of(chosen_kernel(k));
+    const bool in_3x3 = taps.within_3x3(), in_rank_space = !in_3x3 && window_takes_nan_rules(taps, network);
+    filter_with_options(src, dst, rows, cols, pages, taps, threshold, options,
+                        in_3x3 || in_rank_space, network,
                         [&](const float* s, float* d, std::size_t m, std::size_t n) {
-                            if (in_kernels)
+                            if (in_3x3)
                                 filter_3x3_single(s, d, m, n, 1, taps, threshold, k, options.nans);
+                            else if (in_rank_space)
+                                window_filter_single(s, d, m, n, 1, taps, threshold, network, options.nans);
                             else
                                 filter_single(s, d, m, n, 1, taps, threshold, k);
                         });

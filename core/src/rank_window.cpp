@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "exact.h"
 #include "varnets/buffer.h"
@@ -140,8 +141,18 @@ class rank_set {
 
 template <class Pixel>
 void filter_pages(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
-                  std::size_t pages, const tap_list& taps, int b, std::int64_t threshold) {
+                  std::size_t pages, const tap_list& taps, int b, std::int64_t threshold,
+                  nan_rule nans_rule) {
     const int n = taps.count;
+    // NaN rank above every number, so with q NaN in a window the omit rule
+    // selects among its lowest n - q ranks: index omit_rank[q], that of the
+    // threshold lowered by q weights.
+    buffer<int> omit_rank(nans_rule == nan_rule::omit ? static_cast<std::size_t>(n) : 0);
+    const std::int64_t w = taps.doubled_weight[0];
+    for (int q = 0; q < static_cast<int>(omit_rank.size()); ++q) {
+        const std::int64_t lowered = threshold - q * (w / 2), needed = lowered <= w ? 0 : (lowered + w - 1) / w - 1;
+        omit_rank[q] = static_cast<int>(std::min<std::int64_t>(needed, n - q - 1));
+    }
     int row_reach = 0, col_reach = 0;
     for (int a = 0; a < n; ++a) {
         row_reach = std::max(row_reach, std::abs(taps.row_offset(a)));
@@ -173,6 +184,7 @@ void filter_pages(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t co
     }
 
     buffer<float> padded(R * Q), result(tile_rows), window(static_cast<std::size_t>(n));
+    buffer<std::int64_t> weights(static_cast<std::size_t>(n), w);  // reordered by each selection
     tile_ranker ranker;
     rank_set set;
     exact_workspace work;
@@ -235,12 +247,21 @@ void filter_pages(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t co
                     }
                     for (std::size_t r = 0;; ++r) {
                         const std::size_t base = column_base + r;
-                        float v = ranker.value_of[set.select(b)];
-                        if (guard && (nans.in_window > 0 ||
+                        const int q = nans.in_window;
+                        const bool ruled = nans_rule != nan_rule::walk && q > 0;
+                        float v = 0;
+                        if (ruled && (nans_rule == nan_rule::include || q == n))
+                            v = std::numeric_limits<float>::quiet_NaN();
+                        else
+                            v = ranker.value_of[set.select(ruled ? omit_rank[q] : b)];
+                        // Exactly, where the ranks do not hold the order: a NaN
+                        // walking in the sort, or -0 and +0 ordered by value
+                        // where the sort keeps them in tap order.
+                        if (guard && ((q > 0 && !ruled) ||
                                       (v == 0 && negatives.in_window > 0 && positives.in_window > 0))) {
                             const float* at = padded.data() + base;
                             for (std::size_t a = 0; a < tap_at.size(); ++a) window[a] = at[tap_at[a]];
-                            v = exact_select(window.data(), taps.doubled_weight, n, threshold, work);
+                            v = select_with_rule(window.data(), weights.data(), n, threshold, nans_rule, work);
                         }
                         result[r] = v;
                         if (r + 1 == th) break;
@@ -265,13 +286,15 @@ void filter_pages(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t co
 }  // namespace
 
 void rank_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
-                        std::size_t pages, const tap_list& taps, int rank, std::int64_t threshold) {
-    filter_pages(src, dst, rows, cols, pages, taps, rank, threshold);
+                        std::size_t pages, const tap_list& taps, int rank, std::int64_t threshold,
+                        nan_rule nans) {
+    filter_pages(src, dst, rows, cols, pages, taps, rank, threshold, nans);
 }
 
 void rank_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
-                        std::size_t pages, const tap_list& taps, int rank, std::int64_t threshold) {
-    filter_pages(src, dst, rows, cols, pages, taps, rank, threshold);
+                        std::size_t pages, const tap_list& taps, int rank, std::int64_t threshold,
+                        nan_rule nans) {
+    filter_pages(src, dst, rows, cols, pages, taps, rank, threshold, nans);
 }
 
 }  // namespace varnets

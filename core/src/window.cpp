@@ -208,7 +208,7 @@ void load_float_column(float_column& out, const Pixel* column, std::size_t rows,
 template <class Pixel>
 void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
                     std::size_t pages, const tap_list& taps, std::int64_t threshold,
-                    network_kernel kernel) {
+                    network_kernel kernel, nan_rule nans) {
     const int n = taps.count;
     if (n == 0) {
         std::fill(dst, dst + rows * cols * pages, Pixel(0));
@@ -218,9 +218,9 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     const int rank = uniform ? uniform_rank(taps.doubled_weight[0], n, threshold) : 0;
     if (uniform && kernel != nullptr && n >= rank_space_taps) {
         if constexpr (sizeof(Pixel) == 8)
-            rank_filter_double(src, dst, rows, cols, pages, taps, rank, threshold);
+            rank_filter_double(src, dst, rows, cols, pages, taps, rank, threshold, nans);
         else
-            rank_filter_single(src, dst, rows, cols, pages, taps, rank, threshold);
+            rank_filter_single(src, dst, rows, cols, pages, taps, rank, threshold, nans);
         return;
     }
 
@@ -400,16 +400,21 @@ bool gathered_rank::run(const float* const* tap, std::size_t count, float* out) 
     return kernel_ != nullptr && kernel_(network_, tap, count, out, scratch_.get());
 }
 
+bool window_takes_nan_rules(const tap_list& taps, network_kernel kernel) {
+    return taps.equal_weights() && taps.doubled_weight[0] > 0 && kernel != nullptr &&
+           taps.count >= rank_space_taps;
+}
+
 void window_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
                           std::size_t pages, const tap_list& taps, std::int64_t threshold,
-                          network_kernel kernel) {
-    filter_numeric(src, dst, rows, cols, pages, taps, threshold, kernel);
+                          network_kernel kernel, nan_rule nans) {
+    filter_numeric(src, dst, rows, cols, pages, taps, threshold, kernel, nans);
 }
 
 void window_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
                           std::size_t pages, const tap_list& taps, std::int64_t threshold,
-                          network_kernel kernel) {
-    filter_numeric(src, dst, rows, cols, pages, taps, threshold, kernel);
+                          network_kernel kernel, nan_rule nans) {
+    filter_numeric(src, dst, rows, cols, pages, taps, threshold, kernel, nans);
 }
 
 void window_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,

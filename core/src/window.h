@@ -161,13 +161,17 @@ class gathered_rank {
 // The network kernel of a family, or null for the portable path.
 network_kernel network_kernel_of(kernel k);
 
+// True when the filters below apply a NaN rule other than the walk
+// themselves (equal weights in rank space); otherwise they take only the walk.
+bool window_takes_nan_rules(const tap_list& taps, network_kernel network);
+
 // The filters for any window; `network` null for the portable path.
 void window_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
                           std::size_t pages, const tap_list& taps, std::int64_t threshold,
-                          network_kernel network);
+                          network_kernel network, nan_rule nans = nan_rule::walk);
 void window_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
                           std::size_t pages, const tap_list& taps, std::int64_t threshold,
-                          network_kernel network);
+                          network_kernel network, nan_rule nans = nan_rule::walk);
 void window_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
                            std::size_t cols, std::size_t pages, const tap_list& taps,
                            std::int64_t threshold);

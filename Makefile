@@ -113,6 +113,7 @@ bench: build
 	$(BUILD)/bench/bench_windows --benchmark_out=$(BUILD)/bench/windows.csv \
 	  --benchmark_out_format=csv $(BENCH_ARGS)
 	bench/plot_windows.sh $(BUILD)/bench/windows.csv $(BUILD)/bench/windows.png
+	$(BUILD)/bench/bench_modes $(BENCH_ARGS)
 	octave-cli --no-gui --norc --quiet --eval "addpath('$(BUILD)/mex'); addpath('$(BUILD)/bench'); addpath('bench'); bench_octave()"
 
 clean:

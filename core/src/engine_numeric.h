@@ -125,31 +125,6 @@ inline window_columns make_window(const float_column& l, const float_column& m,
     return w;
 }
 
-// Bit k set when the windows of rows 8k..8k+7 hold a NaN: the NaN rows of
-// the three columns, widened by a row up and down, eight rows to a bit.
-inline std::uint64_t nan_blocks8(const window_columns& w, std::size_t h) {
-    constexpr std::size_t words = float_column::words;
-    std::uint64_t rows[words + 1];
-    for (std::size_t k = 0; k < words; ++k)
-        rows[k] = w.column[0]->nan_rows[k] | w.column[1]->nan_rows[k] | w.column[2]->nan_rows[k];
-    rows[words] = 0;
-    const bool above = w.column[0]->nan_above || w.column[1]->nan_above || w.column[2]->nan_above;
-    const bool below = w.column[0]->nan_below || w.column[1]->nan_below || w.column[2]->nan_below;
-    std::uint64_t blocks = 0;
-    std::uint64_t previous = std::uint64_t{above} << 63;  // the word before: row -1 in bit 63
-    for (std::size_t k = 0; k < words && 64 * k < h; ++k) {
-        std::uint64_t near =
-            rows[k] | rows[k] << 1 | previous >> 63 | rows[k] >> 1 | rows[k + 1] << 63;
-        if (h - 64 * k <= 64 && below) near |= std::uint64_t{1} << ((h - 1) % 64);
-        previous = rows[k];
-        // One bit per byte: set when the byte is nonzero, gathered into 8 bits.
-        const std::uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
-        const std::uint64_t high = (((near & low7) + low7) | near) & ~low7;
-        blocks |= ((high >> 7) * 0x0102040810204080ull >> 56) << (8 * k);
-    }
-    return blocks;
-}
-
 // Bit r % 64 of near[r / 64] set for the rows r < h whose windows may hold a
 // NaN: those rows of the three columns widened by a row up and down.
 inline void nan_window_rows(const window_columns& w, std::size_t h, std::uint64_t* near) {
@@ -160,7 +135,7 @@ inline void nan_window_rows(const window_columns& w, std::size_t h, std::uint64_
     rows[words] = 0;
     const bool above = w.column[0]->nan_above || w.column[1]->nan_above || w.column[2]->nan_above;
     const bool below = w.column[0]->nan_below || w.column[1]->nan_below || w.column[2]->nan_below;
-    std::uint64_t previous = std::uint64_t{above} << 63;
+    std::uint64_t previous = std::uint64_t{above} << 63;  // the word before: row -1 in bit 63
     for (std::size_t k = 0; k < words; ++k) {
         near[k] = 0;
         if (64 * k >= h) continue;
@@ -171,6 +146,20 @@ inline void nan_window_rows(const window_columns& w, std::size_t h, std::uint64_
         }
         previous = rows[k];
     }
+}
+
+// Bit k set when the windows of rows 8k..8k+7 may hold a NaN.
+inline std::uint64_t nan_blocks8(const window_columns& w, std::size_t h) {
+    std::uint64_t near[float_column::words];
+    nan_window_rows(w, h, near);
+    std::uint64_t blocks = 0;
+    for (std::size_t k = 0; k < float_column::words; ++k) {
+        // One bit per byte: set when the byte is nonzero, gathered into 8 bits.
+        const std::uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
+        const std::uint64_t high = (((near[k] & low7) + low7) | near[k]) & ~low7;
+        blocks |= ((high >> 7) * 0x0102040810204080ull >> 56) << (8 * k);
+    }
+    return blocks;
 }
 
 // The same for blocks of Lanes rows: bit k covers rows Lanes*k ..

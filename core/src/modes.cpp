@@ -437,47 +437,54 @@ bool default_options(const filter_options& options, bool numeric) {
     return options.edge == border::replicate && (!numeric || options.nans == nan_rule::walk);
 }
 
+// Double or single pages with options. The 3 x 3 kernels and rank space
+// apply NaN rules themselves; the other windows take nan_rule_page.
+template <class Pixel>
+void filter_numeric_with_options(const Pixel* src, Pixel* dst, std::size_t rows,
+                                 std::size_t cols, std::size_t pages, const tap_list& taps,
+                                 std::int64_t threshold, const filter_options& options, kernel k) {
+    constexpr bool wide = sizeof(Pixel) == 8;
+    if (pages == 0 || rows * cols == 0) return;
+    const network_kernel network = network_kernel_of(chosen_kernel(k));
+    const bool in_3x3 = taps.within_3x3(), in_rank_space = !in_3x3 && window_takes_nan_rules(taps, network);
+    const auto plain = [&](const Pixel* s, Pixel* d, std::size_t m, std::size_t n, std::size_t p) {
+        if constexpr (wide)
+            filter_double(s, d, m, n, p, taps, threshold, k);
+        else
+            filter_single(s, d, m, n, p, taps, threshold, k);
+    };
+    if (default_options(options, true)) return plain(src, dst, rows, cols, pages);
+    filter_with_options(src, dst, rows, cols, pages, taps, threshold, options,
+                        in_3x3 || in_rank_space, network,
+                        [&](const Pixel* s, Pixel* d, std::size_t m, std::size_t n) {
+                            if (in_3x3) {
+                                if constexpr (wide)
+                                    filter_3x3_double(s, d, m, n, 1, taps, threshold, k, options.nans);
+                                else
+                                    filter_3x3_single(s, d, m, n, 1, taps, threshold, k, options.nans);
+                            } else if (in_rank_space) {
+                                if constexpr (wide)
+                                    window_filter_double(s, d, m, n, 1, taps, threshold, network, options.nans);
+                                else
+                                    window_filter_single(s, d, m, n, 1, taps, threshold, network, options.nans);
+                            } else {
+                                plain(s, d, m, n, 1);
+                            }
+                        });
+}
+
 }  // namespace
 
 void filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
                    std::size_t pages, const tap_list& taps, std::int64_t threshold,
                    const filter_options& options, kernel k) {
-    if (pages == 0 || rows * cols == 0) return;
-    if (default_options(options, true))
-        return filter_double(src, dst, rows, cols, pages, taps, threshold, k);
-    // The 3 x 3 kernels and rank space apply NaN rules themselves.
-    const network_kernel network = network_kernel_of(chosen_kernel(k));
-    const bool in_3x3 = taps.within_3x3(), in_rank_space = !in_3x3 && window_takes_nan_rules(taps, network);
-    filter_with_options(src, dst, rows, cols, pages, taps, threshold, options,
-                        in_3x3 || in_rank_space, network,
-                        [&](const double* s, double* d, std::size_t m, std::size_t n) {
-                            if (in_3x3)
-                                filter_3x3_double(s, d, m, n, 1, taps, threshold, k, options.nans);
-                            else if (in_rank_space)
-                                window_filter_double(s, d, m, n, 1, taps, threshold, network, options.nans);
-                            else
-                                filter_double(s, d, m, n, 1, taps, threshold, k);
-                        });
+    filter_numeric_with_options(src, dst, rows, cols, pages, taps, threshold, options, k);
 }
 
 void filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
                    std::size_t pages, const tap_list& taps, std::int64_t threshold,
                    const filter_options& options, kernel k) {
-    if (pages == 0 || rows * cols == 0) return;
-    if (default_options(options, true))
-        return filter_single(src, dst, rows, cols, pages, taps, threshold, k);
-    const network_kernel network = network_kernel_of(chosen_kernel(k));
-    const bool in_3x3 = taps.within_3x3(), in_rank_space = !in_3x3 && window_takes_nan_rules(taps, network);
-    filter_with_options(src, dst, rows, cols, pages, taps, threshold, options,
-                        in_3x3 || in_rank_space, network,
-                        [&](const float* s, float* d, std::size_t m, std::size_t n) {
-                            if (in_3x3)
-                                filter_3x3_single(s, d, m, n, 1, taps, threshold, k, options.nans);
-                            else if (in_rank_space)
-                                window_filter_single(s, d, m, n, 1, taps, threshold, network, options.nans);
-                            else
-                                filter_single(s, d, m, n, 1, taps, threshold, k);
-                        });
+    filter_numeric_with_options(src, dst, rows, cols, pages, taps, threshold, options, k);
 }
 
 void filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,

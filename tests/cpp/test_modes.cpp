@@ -9,6 +9,7 @@
 #include <random>
 
 #include "image_compare.h"
+#include "kernel_families.h"
 #include "module_call.h"
 #include "naive_filter.h"
 #include "random_cases.h"
@@ -17,23 +18,6 @@
 namespace {
 
 using varnets::kernel;
-
-// Every family this CPU runs (windows within 3x3 apply the NaN rules in the
-// kernels themselves); the others are named once, as not tested here.
-const std::vector<kernel>& kernels_here() {
-    static const std::vector<kernel> here = [] {
-        std::vector<kernel> out;
-        for (kernel k : {kernel::scalar, kernel::avx2, kernel::avx512, kernel::neon}) {
-            if (varnets::kernel_available(k))
-                out.push_back(k);
-            else
-                std::printf("modes: the %s kernels cannot run on this CPU: not tested\n",
-                            varnets::kernel_name(k));
-        }
-        return out;
-    }();
-    return here;
-}
 
 struct named_border {
     const char* name;

@@ -12,6 +12,7 @@
 
 #include "exact.h"
 #include "image_compare.h"
+#include "kernel_families.h"
 #include "module_call.h"
 #include "naive_filter.h"
 #include "random_cases.h"
@@ -21,22 +22,6 @@
 namespace {
 
 using varnets::kernel;
-
-// The families this CPU runs; the others are named once, as not tested here.
-const std::vector<kernel>& kernels_here() {
-    static const std::vector<kernel> here = [] {
-        std::vector<kernel> out;
-        for (kernel k : {kernel::scalar, kernel::avx2, kernel::avx512, kernel::neon}) {
-            if (varnets::kernel_available(k))
-                out.push_back(k);
-            else
-                std::printf("windows: the %s kernels cannot run on this CPU: not tested\n",
-                            varnets::kernel_name(k));
-        }
-        return out;
-    }();
-    return here;
-}
 
 struct window_case {
     int m, n;

@@ -104,7 +104,12 @@ mxArray* mxCreateLogicalArray(mwSize ndim, const mwSize* dims) {
 mwSize mxGetNumberOfDimensions(const mxArray* pa) { return static_cast<mwSize>(pa->dims.size()); }
 const mwSize* mxGetDimensions(const mxArray* pa) { return pa->dims.data(); }
 size_t mxGetM(const mxArray* pa) { return static_cast<size_t>(pa->dims[0]); }
-size_t mxGetN(const mxArray* pa) { return count_elements(pa->dims) / mxGetM(pa); }
+// Like MATLAB: the product of the dimensions past the first, also for 0 rows.
+size_t mxGetN(const mxArray* pa) {
+    size_t n = 1;
+    for (size_t d = 1; d < pa->dims.size(); ++d) n *= static_cast<size_t>(pa->dims[d]);
+    return n;
+}
 size_t mxGetNumberOfElements(const mxArray* pa) { return count_elements(pa->dims); }
 size_t mxGetElementSize(const mxArray* pa) { return element_size(pa->id); }
 mxClassID mxGetClassID(const mxArray* pa) { return pa->id; }

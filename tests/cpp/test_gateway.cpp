@@ -58,6 +58,13 @@ const std::vector<bad_call> bad_calls = {
          return v;
      },
      1, "'omitnan', 'includenan'"},
+    {"an empty array after T", "function_Varnets:option",
+     [] {
+         auto v = args(image3x4(), unit_mask(), scalar(0));
+         v.push_back(make_array(mxDOUBLE_CLASS, {0, 3}));
+         return v;
+     },
+     1, "got a 0-by-3 double array"},
     {"an unknown option", "function_Varnets:option",
      [] {
          auto v = args(image3x4(), unit_mask(), scalar(0));

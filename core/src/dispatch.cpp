@@ -310,7 +310,7 @@ void filter_3x3_single(const float* src, float* dst, std::size_t rows, std::size
 void filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols, std::size_t pages,
     const tap_list& taps, std::int64_t threshold, kernel k) {
     if (pages == 0) return;  // an empty stack: there may be no buffers at all
-    if ((taps.window_rows != 3 || taps.window_cols != 3) && !taps.within_3x3())
+    if (!taps.within_3x3())
         return window_filter_double(src, dst, rows, cols, pages, taps, threshold,
                                     network_kernel_of(chosen_kernel(k)));
     filter_3x3_double(src, dst, rows, cols, pages, taps, threshold, k, nan_rule::walk);
@@ -319,7 +319,7 @@ void filter_double(const double* src, double* dst, std::size_t rows, std::size_t
 void filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols, std::size_t pages,
     const tap_list& taps, std::int64_t threshold, kernel k) {
     if (pages == 0) return;  // an empty stack: there may be no buffers at all
-    if ((taps.window_rows != 3 || taps.window_cols != 3) && !taps.within_3x3())
+    if (!taps.within_3x3())
         return window_filter_single(src, dst, rows, cols, pages, taps, threshold,
                                     network_kernel_of(chosen_kernel(k)));
     filter_3x3_single(src, dst, rows, cols, pages, taps, threshold, k, nan_rule::walk);

@@ -80,9 +80,7 @@ float exact_select(const float* values, const std::int64_t* weights, int n,
     if (uniform && weights[0] > 0 && nans.size() <= few_nans) {
         // Equal positive weights: the running weight after index b is
         // (b + 1) w, so the selected index does not depend on the values.
-        const std::int64_t w = weights[0];
-        const std::int64_t needed = threshold <= w ? 0 : (threshold + w - 1) / w - 1;
-        const int b = static_cast<int>(std::min<std::int64_t>(needed, n - 1));
+        const int b = uniform_rank(weights[0], n, threshold);
         // The NaN sorted i-th (by place) is at index place + i, and the
         // numbers fill the indices between.
         place_nans(values, n, static_cast<int>(numbers.size()), work.nan_places, [&](float s) {
@@ -131,6 +129,11 @@ float exact_select(const float* values, const std::int64_t* weights, int n,
         if (running >= threshold) return values[last];
     }
     return values[last];
+}
+
+int uniform_rank(std::int64_t w, int n, std::int64_t threshold) {
+    const std::int64_t needed = threshold <= w ? 0 : (threshold + w - 1) / w - 1;
+    return static_cast<int>(std::min<std::int64_t>(needed, n - 1));
 }
 
 float select_with_rule(float* values, std::int64_t* weights, int n, std::int64_t threshold,

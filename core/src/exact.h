@@ -32,6 +32,10 @@ struct exact_workspace {
 float exact_select(const float* values, const std::int64_t* weights, int n,
                    std::int64_t threshold, exact_workspace& work);
 
+// The selected sorted index of equal positive doubled weights w among n:
+// the first b with (b + 1) w >= threshold, at most n - 1.
+int uniform_rank(std::int64_t w, int n, std::int64_t threshold);
+
 // One window under a NaN rule: `walk` as exact_select; `include` gives the quiet
 // NaN if any value is NaN; `omit` drops the NaN values with their weights,
 // lowers the threshold by their (undoubled) weight, and gives the quiet NaN

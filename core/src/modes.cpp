@@ -5,17 +5,18 @@
 // taps' reach, and the replicating filter run on a block of that padded
 // image is exact wherever a window stays inside the block. So the image is
 // filtered as it is (only pixels within reach of an edge can differ), and
-// then four thin blocks of the padded image, three reaches deep, redo the
-// pixels along the edges. Images less than four reaches across are padded
-// whole.
+// then thin blocks of the padded image along the four edges, three reaches
+// deep, redo the pixels there. Images less than four reaches across are
+// padded whole.
 //
 // NaN rules: windows whose taps lie within 3 x 3 take the rules in the 3 x 3
-// kernels, large windows of equal weights in rank space. For other windows, an image without NaN takes the filter as it
-// is; otherwise a copy with +Inf in place of each NaN is filtered, the pixels
-// whose windows hold a NaN are found from the NaN positions and rewritten:
-// the quiet NaN (include), or the selection among the window's other taps
-// with the threshold lowered by the NaN taps' weight (omit), in lanes for
-// equal weights (omit_nan_windows).
+// kernels, large windows of equal weights in rank space. For other windows,
+// an image without NaN takes the filter as it is; otherwise a copy with +Inf
+// in place of each NaN is filtered, the pixels whose windows hold a NaN are
+// found from the NaN positions and rewritten: the quiet NaN (include), or
+// the selection among the window's other taps with the threshold lowered by
+// the NaN taps' weight (omit), in lanes for equal weights
+// (omit_nan_windows).
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -31,7 +32,6 @@
 #include "exact.h"
 #include "kernels.h"
 #include "window.h"
-#include "reference.h"
 #include "varnets/filter.h"
 
 namespace varnets {
@@ -262,7 +262,7 @@ struct window_reader {
             for (int a = 0; a < taps.count; ++a) visit(a, static_cast<float>(centre[offset[a]]));
             return;
         }
-        const Pixel pad = static_cast<Pixel>(options.pad_value);
+        const Pixel pad = pad_pixel<Pixel>(options.pad_value);
         for (int a = 0; a < taps.count; ++a) {
             const index sr = source_index(y + taps.row_offset(a), rows, options.edge);
             const index sc = source_index(c + taps.col_offset(a), cols, options.edge);
@@ -445,8 +445,6 @@ void filter_numeric_with_options(const Pixel* src, Pixel* dst, std::size_t rows,
                                  std::int64_t threshold, const filter_options& options, kernel k) {
     constexpr bool wide = sizeof(Pixel) == 8;
     if (pages == 0 || rows * cols == 0) return;
-    const network_kernel network = network_kernel_of(chosen_kernel(k));
-    const bool in_3x3 = taps.within_3x3(), in_rank_space = !in_3x3 && window_takes_nan_rules(taps, network);
     const auto plain = [&](const Pixel* s, Pixel* d, std::size_t m, std::size_t n, std::size_t p) {
         if constexpr (wide)
             filter_double(s, d, m, n, p, taps, threshold, k);
@@ -454,6 +452,9 @@ void filter_numeric_with_options(const Pixel* src, Pixel* dst, std::size_t rows,
             filter_single(s, d, m, n, p, taps, threshold, k);
     };
     if (default_options(options, true)) return plain(src, dst, rows, cols, pages);
+    const network_kernel network = network_kernel_of(chosen_kernel(k));
+    const bool in_3x3 = taps.within_3x3();
+    const bool in_rank_space = !in_3x3 && window_takes_nan_rules(taps, network);
     filter_with_options(src, dst, rows, cols, pages, taps, threshold, options,
                         in_3x3 || in_rank_space, network,
                         [&](const Pixel* s, Pixel* d, std::size_t m, std::size_t n) {

@@ -150,8 +150,7 @@ void filter_pages(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t co
     buffer<int> omit_rank(nans_rule == nan_rule::omit ? static_cast<std::size_t>(n) : 0);
     const std::int64_t w = taps.doubled_weight[0];
     for (int q = 0; q < static_cast<int>(omit_rank.size()); ++q) {
-        const std::int64_t lowered = threshold - q * (w / 2), needed = lowered <= w ? 0 : (lowered + w - 1) / w - 1;
-        omit_rank[q] = static_cast<int>(std::min<std::int64_t>(needed, n - q - 1));
+        omit_rank[q] = uniform_rank(w, n - q, threshold - q * (w / 2));
     }
     int row_reach = 0, col_reach = 0;
     for (int a = 0; a < n; ++a) {

@@ -29,6 +29,10 @@ constexpr std::int64_t weighted_total_limit = std::int64_t{1} << 30;
 // rank space; at 15x15 205 against 66).
 constexpr int rank_space_taps = 100;
 
+// Rows per pass of a network: measured on Zen 5, chunks cut down to keep
+// large windows' slots in L1 (32 rows at 15x15) ran a quarter slower.
+constexpr std::size_t network_chunk = 128;
+
 // The sorting network of n values; afterwards slot[i] holds the i-th smallest.
 buffer<network_step> sorting_network(int n, buffer<int>& slot) {
     int p = 1;
@@ -205,6 +209,17 @@ void load_float_column(float_column& out, const Pixel* column, std::size_t rows,
     }
 }
 
+// The network leaving the rank-th smallest of the taps, its steps in `steps`.
+selection_network rank_selection(const tap_list& taps, int rank, buffer<network_step>& steps) {
+    const int n = taps.count;
+    int result = 0;
+    steps = rank_network(n, rank, result);
+    selection_network network{steps.data(), static_cast<int>(steps.size()), n, n + 1, result,
+                              network_chunk};
+    network.full_window_median = n == taps.window_rows * taps.window_cols && rank == (n - 1) / 2;
+    return network;
+}
+
 template <class Pixel>
 void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
                     std::size_t pages, const tap_list& taps, std::int64_t threshold,
@@ -234,25 +249,19 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     }
     const bool weighted = !uniform && positive && doubled_total <= weighted_total_limit;
 
-    // The network, where a kernel runs one. Rows per pass: measured on Zen 5,
-    // chunks cut down to keep large windows' slots in L1 (32 rows at 15x15)
-    // ran a quarter slower.
+    // The network, where a kernel runs one.
     selection_network network{};
     buffer<network_step> steps;
     buffer<int> sorted;
     buffer<std::int32_t> negated_weights;
-    const std::size_t chunk = 128;
     if (!(uniform || weighted) || n > max_network_taps) kernel = nullptr;
     if (kernel != nullptr && uniform) {
-        int result = 0;
-        steps = rank_network(n, rank, result);
-        network = {steps.data(), static_cast<int>(steps.size()), n, n + 1, result, chunk};
-        network.full_window_median = n == taps.window_rows * taps.window_cols && rank == (n - 1) / 2;
+        network = rank_selection(taps, rank, steps);
     } else if (kernel != nullptr) {
         steps = sorting_network(n, sorted);
         for (int a = 0; a < n; ++a)
             negated_weights.push_back(static_cast<std::int32_t>(-taps.doubled_weight[a]));
-        network = {steps.data(), static_cast<int>(steps.size()), n, n, 0, chunk};
+        network = {steps.data(), static_cast<int>(steps.size()), n, n, 0, network_chunk};
         network.weights = negated_weights.data();
         network.sorted = sorted.data();
         network.total = static_cast<std::int32_t>(doubled_total);
@@ -380,19 +389,10 @@ void box_count_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t r
 
 }  // namespace
 
-int uniform_rank(std::int64_t w, int n, std::int64_t threshold) {
-    const std::int64_t needed = threshold <= w ? 0 : (threshold + w - 1) / w - 1;
-    return static_cast<int>(std::min<std::int64_t>(needed, n - 1));
-}
-
 gathered_rank::gathered_rank(const tap_list& taps, int rank, network_kernel kernel)
     : kernel_(taps.count <= max_network_taps ? kernel : nullptr), scratch_(1) {
     if (kernel_ == nullptr) return;
-    const int n = taps.count;
-    int result = 0;
-    steps_ = rank_network(n, rank, result);
-    network_ = {steps_.data(), static_cast<int>(steps_.size()), n, n + 1, result, 128};
-    network_.full_window_median = n == taps.window_rows * taps.window_cols && rank == (n - 1) / 2;
+    network_ = rank_selection(taps, rank, steps_);
     scratch_ = aligned_floats(static_cast<std::size_t>(network_.slots) * network_.chunk);
 }
 

@@ -121,10 +121,6 @@ bool avx512_run_network(const selection_network& network, const float* const* ta
 bool neon_run_network(const selection_network& network, const float* const* tap,
                        std::size_t h, float* out, float* scratch);
 
-// The selected sorted index of equal positive doubled weights w among n:
-// the first b with (b + 1) w >= threshold, at most n - 1.
-int uniform_rank(std::int64_t w, int n, std::int64_t threshold);
-
 // 64-byte aligned floats for the vector kernels. (Aligned operator new[]
 // needs a newer C++ runtime than older MATLAB releases load.)
 class aligned_floats {

@@ -20,8 +20,14 @@ all: build
 deps:
 	@tools/install-deps.sh
 
+# The optional parts, all on for `make`; `make demo` builds the Octave module
+# and its help only, so it needs no test, MATLAB, Windows or benchmark tools.
+PARTS = TESTS DEMO MATLAB PACKAGE DIST BENCH
+ALL_PARTS = $(foreach part,$(PARTS),-DVARNETS_$(part)=ON)
+DEMO_PARTS = $(foreach part,$(PARTS),-DVARNETS_$(part)=OFF)
+
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DVARNETS_WERROR=$(WERROR)
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DVARNETS_WERROR=$(WERROR) $(ALL_PARTS)
 	cmake --build $(BUILD) -j $(JOBS)
 
 # Every test: the plain build (including the >2^31-element image), the C++
@@ -92,7 +98,10 @@ test-large: build
 
 # The demo on a photograph: `make demo IMAGE=/path/photo.png` for your own.
 IMAGE ?=
-demo: build
+demo:
+	@tools/install-deps.sh demo
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DVARNETS_WERROR=$(WERROR) $(DEMO_PARTS)
+	cmake --build $(BUILD) -j $(JOBS) --target function_Varnets_octave
 	octave-cli --no-gui --norc --quiet --eval "addpath('$(BUILD)/mex'); addpath('demo'); demo_function_Varnets('$(IMAGE)', '$(BUILD)/demo');"
 
 # The Octave package for `pkg install`: $(BUILD)/function_Varnets-<version>.tar.gz

@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
 # Installs the Debian packages this project needs that are not there yet.
 # As root it runs apt-get; otherwise it prints the apt-get line to run.
+#   tools/install-deps.sh          everything: tests, benchmarks, cross builds
+#   tools/install-deps.sh demo     only what `make demo` needs: the compiler,
+#                                  CMake, Octave and its image package
 set -euo pipefail
 
+demo_packages=(
+  cmake make g++
+  octave liboctave-dev octave-image             # the host, and medfilt2 to compare with
+)
 packages=(
-  cmake make g++ pkg-config
+  "${demo_packages[@]}" pkg-config
   googletest libgtest-dev libbenchmark-dev      # C++ tests and benchmarks
-  octave liboctave-dev octave-image             # the real host, and medfilt2 to compare with
   octave-parallel                               # parcellfun, for the batch example
   unzip                                         # unpacking the download bundle in its test
   libopencv-dev                                 # the benchmark's peer
@@ -16,6 +22,10 @@ packages=(
   wine64                                        # and its load test
   g++-aarch64-linux-gnu qemu-user-static        # the C++ tests built for AArch64, run emulated
 )
+if [ "${1:-}" = demo ]; then
+  packages=("${demo_packages[@]}")
+  shift
+fi
 packages+=("$@")
 
 missing=()

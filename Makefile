@@ -97,12 +97,15 @@ test-large: build
 	cd $(BUILD) && $(CTEST) -L large
 
 # The demo on a photograph: `make demo IMAGE=/path/photo.png` for your own.
+# --no-history: on exit, Octave 7.3 saves the session's history, and where
+# the folder for it (~/.local/share/octave) does not exist yet it ends with
+# "error: ignoring const execution_exception& while preparing to exit".
 IMAGE ?=
 demo:
 	@tools/install-deps.sh demo
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DVARNETS_WERROR=$(WERROR) $(DEMO_PARTS)
 	cmake --build $(BUILD) -j $(JOBS) --target function_Varnets_octave
-	octave-cli --no-gui --norc --quiet --eval "addpath('$(BUILD)/mex'); addpath('demo'); demo_function_Varnets('$(IMAGE)', '$(BUILD)/demo');"
+	octave-cli --no-gui --norc --no-history --quiet --eval "addpath('$(BUILD)/mex'); addpath('demo'); demo_function_Varnets('$(IMAGE)', '$(BUILD)/demo');"
 
 # The Octave package for `pkg install`: $(BUILD)/function_Varnets-<version>.tar.gz
 package: build
@@ -123,7 +126,7 @@ bench: build
 	  --benchmark_out_format=csv $(BENCH_ARGS)
 	bench/plot_windows.sh $(BUILD)/bench/windows.csv $(BUILD)/bench/windows.png
 	$(BUILD)/bench/bench_modes $(BENCH_ARGS)
-	octave-cli --no-gui --norc --quiet --eval "addpath('$(BUILD)/mex'); addpath('$(BUILD)/bench'); addpath('bench'); bench_octave()"
+	octave-cli --no-gui --norc --no-history --quiet --eval "addpath('$(BUILD)/mex'); addpath('$(BUILD)/bench'); addpath('bench'); bench_octave()"
 
 clean:
 	rm -rf $(BUILD) $(BUILD_SANITIZE) $(BUILD_FUZZ) $(BUILD_AARCH64)

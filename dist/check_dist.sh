@@ -36,7 +36,7 @@ unzip -q "$archive" -d "$work"
 bundle=$work/$top
 cd "$work"
 
-"$octave" --no-gui --norc --quiet --eval "
+"$octave" --no-gui --norc --no-history --quiet --eval "
   bundle = '$bundle';
   addpath(bundle);
   cd(bundle);

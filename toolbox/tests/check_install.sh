@@ -16,7 +16,7 @@ for file in function_Varnets.mex function_Varnets.mexa64 function_Varnets.mexw64
     fi
 done
 [ -f "$dir/function_Varnets.mex" ] || { echo "FAILED  no Octave module in $dir"; problems=$((problems + 1)); }
-"$octave" --no-gui --norc --quiet --eval "addpath('$dir'); assert (isequal (function_Varnets ([3 1 2]), [3 2 2])); assert (! isempty (strfind (help ('function_Varnets'), 'order-statistic')))" \
+"$octave" --no-gui --norc --no-history --quiet --eval "addpath('$dir'); assert (isequal (function_Varnets ([3 1 2]), [3 2 2])); assert (! isempty (strfind (help ('function_Varnets'), 'order-statistic')))" \
     || { echo "FAILED  the installed module does not run from $dir"; problems=$((problems + 1)); }
 [ "$problems" -eq 0 ] && echo "installed into $dir: $(ls "$dir" | tr '\n' ' ')"
 exit "$problems"

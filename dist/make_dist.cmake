@@ -25,7 +25,7 @@ file(COPY_FILE ${README} ${root}/README.txt)
 
 # What build_function_Varnets compiles, beside it.
 foreach(dir core/include/varnets core/src gateway)
-  file(GLOB files ${SOURCE_DIR}/${dir}/*.h ${SOURCE_DIR}/${dir}/*.cpp)
+  file(GLOB files ${SOURCE_DIR}/${dir}/*.h ${SOURCE_DIR}/${dir}/*.cpp ${SOURCE_DIR}/${dir}/*.txt)
   file(COPY ${files} DESTINATION ${root}/${dir})
 endforeach()
 

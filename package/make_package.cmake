@@ -20,7 +20,7 @@ file(COPY ${SOURCE_DIR}/package/src/Makefile DESTINATION ${root}/src)
 file(COPY ${SOURCE_DIR}/toolbox/function_Varnets.m DESTINATION ${root}/inst)
 
 foreach(dir core/include/varnets core/src gateway)
-  file(GLOB files ${SOURCE_DIR}/${dir}/*.h ${SOURCE_DIR}/${dir}/*.cpp)
+  file(GLOB files ${SOURCE_DIR}/${dir}/*.h ${SOURCE_DIR}/${dir}/*.cpp ${SOURCE_DIR}/${dir}/*.txt)
   file(COPY ${files} DESTINATION ${root}/src/${dir})
 endforeach()
 

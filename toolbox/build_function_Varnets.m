@@ -57,18 +57,18 @@ else
   msvc = ispc && ~strcmpi(cc(1).Manufacturer, 'GNU');   % MSVC-style options
 end
 
-% The instruction-set kernels: file name ending, GCC/Clang options, MSVC option,
-% the define that lets dispatch call them, and when it does.
-isas = {'_avx2', {'-mavx2', '-mfma', '-mbmi', '-mbmi2', '-mpopcnt'}, {'/arch:AVX2'}, ...
-        'VARNETS_HAVE_AVX2=1', 'AVX2 on CPUs with AVX2, FMA, BMI1, BMI2 and POPCNT'
-        '_avx512', {'-mavx512f', '-mavx512bw', '-mavx512dq', '-mavx512vl', '-mavx2', ...
-                        '-mfma', '-mbmi', '-mbmi2', '-mpopcnt'}, {'/arch:AVX512'}, ...
-        'VARNETS_HAVE_AVX512=1', 'AVX-512 on CPUs with AVX-512 F, BW, DQ and VL'};
-if ispc && ~msvc
-  % MinGW: GCC assumes 32- and 64-byte aligned stack slots for vector
-  % spills, which 64-bit Windows does not give (GCC bug 54412).
-  for i = 1:size(isas, 1)
-    isas{i, 2}{end + 1} = '-Wa,-muse-unaligned-vector-move';
+% The instruction-set kernels: file name ending, the define that lets
+% dispatch call them, and when it does; their compiler options come from
+% core/src/isa_flags.txt, which every build of the module reads.
+isas = {'_avx2', 'VARNETS_HAVE_AVX2=1', 'AVX2 on CPUs with AVX2, FMA, BMI1, BMI2 and POPCNT'
+        '_avx512', 'VARNETS_HAVE_AVX512=1', 'AVX-512 on CPUs with AVX-512 F, BW, DQ and VL'};
+compiler = ' gcc';
+if msvc, compiler = ' msvc'; end
+isa_options = cell(size(isas, 1), 1);
+for i = 1:size(isas, 1)
+  isa_options{i} = isa_flags(src_dir, [isas{i, 1}(2:end) compiler]);
+  if ispc && ~msvc
+    isa_options{i} = [isa_options{i}, isa_flags(src_dir, 'mingw gcc')];
   end
 end
 if msvc
@@ -91,9 +91,9 @@ for i = 1:size(isas, 1)
   mine = ~cellfun(@isempty, regexp(names, [isas{i, 1} '\.cpp$'], 'once'));
   portable(mine) = false;
   if x86 && any(mine)
-    jobs = [jobs; names(mine)', repmat({[base, isas{i, 2 + msvc}]}, nnz(mine), 1)]; %#ok<AGROW>
-    defines{end + 1} = ['-D' isas{i, 4}]; %#ok<AGROW>
-    kernels{end + 1} = isas{i, 5}; %#ok<AGROW>
+    jobs = [jobs; names(mine)', repmat({[base, isa_options{i}]}, nnz(mine), 1)]; %#ok<AGROW>
+    defines{end + 1} = ['-D' isas{i, 2}]; %#ok<AGROW>
+    kernels{end + 1} = isas{i, 3}; %#ok<AGROW>
   end
 end
 jobs = [names(portable)', repmat({base}, nnz(portable), 1); jobs];
@@ -148,6 +148,17 @@ elseif msvc
 else
   mex('-compatibleArrayDims', ['CXXFLAGS=$CXXFLAGS ' strjoin(options, ' ')], args{:});
 end
+end
+
+function options = isa_flags(src_dir, key)
+% The options on the line "<key>: ..." of isa_flags.txt, as a cell row.
+text = fileread(fullfile(src_dir, 'isa_flags.txt'));
+line = regexp(text, ['(?m)^' key ':([^\r\n]*)'], 'tokens', 'once');
+if isempty(line)
+  error('build_function_Varnets:sources', 'No "%s:" line in %s.', key, ...
+        fullfile(src_dir, 'isa_flags.txt'));
+end
+options = strsplit(strtrim(line{1}), ' ');
 end
 
 function remove_folder(folder)

@@ -1,6 +1,7 @@
 // AVX2 kernels for double and single images: the op set that runs the
-// numeric engine 8 floats at a time (one-byte images: logical_avx2.cpp). Compiled with -mavx2 -mfma -mbmi -mbmi2 -mpopcnt and called only
-// after dispatch has checked the CPU.
+// numeric engine 8 floats at a time (one-byte images: logical_avx2.cpp).
+// Compiled with the options in isa_flags.txt and called only after dispatch
+// has checked the CPU.
 #include <immintrin.h>
 
 #include <limits>

@@ -1,8 +1,8 @@
 // AVX-512 kernels (F, BW, DQ, VL) for double and single images: the op set
 // that runs the numeric engine 16 floats at a time, with mask registers for
 // compare results (one-byte images: logical_avx512.cpp).
-// Compiled with those flags plus AVX2's, and called only after dispatch has
-// checked the CPU and the operating system.
+// Compiled with those flags plus AVX2's (isa_flags.txt), and called only
+// after dispatch has checked the CPU and the operating system.
 
 #include <limits>
 

@@ -310,6 +310,9 @@ void filter_3x3_single(const float* src, float* dst, std::size_t rows, std::size
 void filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols, std::size_t pages,
     const tap_list& taps, std::int64_t threshold, kernel k) {
     if (pages == 0) return;  // an empty stack: there may be no buffers at all
+    tap_set merged;
+    if (rows == 1 && cols > 1 && row_image_taps(taps, merged))
+        return filter_double(src, dst, cols, 1, pages, merged, threshold, k);
     if (!taps.within_3x3())
         return window_filter_double(src, dst, rows, cols, pages, taps, threshold,
                                     network_kernel_of(chosen_kernel(k)));
@@ -319,6 +322,9 @@ void filter_double(const double* src, double* dst, std::size_t rows, std::size_t
 void filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols, std::size_t pages,
     const tap_list& taps, std::int64_t threshold, kernel k) {
     if (pages == 0) return;  // an empty stack: there may be no buffers at all
+    tap_set merged;
+    if (rows == 1 && cols > 1 && row_image_taps(taps, merged))
+        return filter_single(src, dst, cols, 1, pages, merged, threshold, k);
     if (!taps.within_3x3())
         return window_filter_single(src, dst, rows, cols, pages, taps, threshold,
                                     network_kernel_of(chosen_kernel(k)));
@@ -328,6 +334,9 @@ void filter_single(const float* src, float* dst, std::size_t rows, std::size_t c
 void filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols, std::size_t pages,
     const tap_list& taps, std::int64_t threshold, kernel k) {
     if (pages == 0) return;  // an empty stack: there may be no buffers at all
+    tap_set merged;
+    if (rows == 1 && cols > 1 && row_image_taps(taps, merged))
+        return filter_logical(src, dst, cols, 1, pages, merged, threshold, k);
     if (other_window(
             taps, [&](const tap_list& t) { filter_logical(src, dst, rows, cols, pages, t, threshold, k); },
             [&] { window_filter_logical(src, dst, rows, cols, pages, taps, threshold); }))

@@ -28,6 +28,17 @@ void avx512_filter_single(const float* src, float* dst, std::size_t rows, std::s
 void avx512_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols,
     std::size_t pages, const tap_list& taps, std::int64_t threshold);
 
+// A one-row image's window reads row 0 whatever a tap's row offset (the rows
+// above and below repeat it), so the taps of one window column read one
+// pixel. With positive weights one tap of their summed weight selects the
+// same value: taps come column by column, so the column's equal values stay
+// together in the stable sort (NaN ones too), and the running weight
+// reaches the threshold within that run exactly when it does at its end.
+// The merged taps form an n x 1 window, and the 1 x N image is, in memory,
+// the N x 1 image that window filters down its column, where the vector
+// kernels fill every lane. False (merged untouched) for other weights.
+bool row_image_taps(const tap_list& taps, tap_set& merged);
+
 // The filters of a tap list within the centred 3 x 3 neighbourhood (of a
 // window of any size) under a NaN rule, by the kernel family k chooses.
 void filter_3x3_double(const double* src, double* dst, std::size_t rows, std::size_t cols,

@@ -452,6 +452,10 @@ void filter_numeric_with_options(const Pixel* src, Pixel* dst, std::size_t rows,
             filter_single(s, d, m, n, p, taps, threshold, k);
     };
     if (default_options(options, true)) return plain(src, dst, rows, cols, pages);
+    // A constant border puts other values above and below a one-row image.
+    tap_set merged;
+    if (rows == 1 && cols > 1 && options.edge != border::constant && row_image_taps(taps, merged))
+        return filter_numeric_with_options(src, dst, cols, 1, pages, merged, threshold, options, k);
     const network_kernel network = network_kernel_of(chosen_kernel(k));
     const bool in_3x3 = taps.within_3x3();
     const bool in_rank_space = !in_3x3 && window_takes_nan_rules(taps, network);
@@ -494,6 +498,9 @@ void filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows
     if (pages == 0 || rows * cols == 0) return;
     if (default_options(options, false))
         return filter_logical(src, dst, rows, cols, pages, taps, threshold, k);
+    tap_set merged;
+    if (rows == 1 && cols > 1 && options.edge != border::constant && row_image_taps(taps, merged))
+        return filter_logical(src, dst, cols, 1, pages, merged, threshold, options, k);
     filter_with_options(src, dst, rows, cols, pages, taps, threshold, options, false, nullptr,
                         [&](const std::uint8_t* s, std::uint8_t* d, std::size_t m, std::size_t n) {
                             filter_logical(s, d, m, n, 1, taps, threshold, k);

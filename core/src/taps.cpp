@@ -84,6 +84,26 @@ tap_set as_3x3(const tap_list& taps) {
     return finish(std::move(out));
 }
 
+bool row_image_taps(const tap_list& taps, tap_set& merged) {
+    for (int a = 0; a < taps.count; ++a)
+        if (taps.doubled_weight[a] <= 0) return false;
+    tap_set out;
+    out.window_rows = taps.window_cols;
+    out.window_cols = 1;
+    out.total_weight = taps.total_weight;
+    for (int a = 0; a < taps.count; ++a) {
+        const int column = taps.slot[a] / taps.window_rows;  // taps come column by column
+        if (!out.slots.empty() && out.slots.back() == column) {
+            out.weights.back() += taps.doubled_weight[a];
+        } else {
+            out.slots.push_back(column);
+            out.weights.push_back(taps.doubled_weight[a]);
+        }
+    }
+    merged = finish(std::move(out));
+    return true;
+}
+
 std::int64_t make_threshold(const tap_list& taps, double order) {
     return taps.total_weight - round_order(order);
 }

@@ -85,6 +85,8 @@ std::vector<mode_case> cases(random_cases::engine& rng) {
     out.push_back({11, 11, 60, 50});
     out.push_back({15, 15, 80, 75});
     out.push_back({1, 9, 3, 50});
+    out.push_back({3, 3, 1, 70});  // one-row images, filtered as a column
+    out.push_back({5, 7, 1, 90});
     return out;
 }
 

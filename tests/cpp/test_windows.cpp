@@ -85,6 +85,8 @@ std::vector<window_case> cases(random_cases::engine& rng) {
     out.push_back({61, 1, 600, 3});  // more rows than one strip
     out.push_back({5, 5, 1100, 2});
     out.push_back({7, 1, 1, 30});
+    for (const window_case c : {window_case{3, 3, 1, 200}, {9, 5, 1, 333}, {1, 15, 1, 90}})
+        out.push_back(c);  // one-row images, filtered as a column
     return out;
 }
 

@@ -74,8 +74,10 @@ constexpr std::size_t strip_rows = 512;  // a multiple of the lanes
 constexpr std::size_t lead = 16;         // index of row 0: aligned, row -1 before it; >= lanes
 constexpr std::size_t block_cols = 64;   // columns per block of the sweep
 
-// Pages with fewer pixels take the reference path: it has no set-up cost
-// (measured: at 2x2 the vector kernels are already ahead).
+// Pages with fewer pixels take the reference path: it has no set-up cost.
+// Measured on stacks of 1.2 million pixels, ns per pixel, scalar against
+// AVX-512 on an Intel Xeon: 2x1 median 31 against 48, 3x1 31 against 32;
+// 2x2 35 against 27, 4x1 31 against 24 (a Zen 5 timed 2x2 alike both ways).
 constexpr std::size_t small_page_pixels = 4;
 
 // Bytes per cache line: the unit in which streamed stores reach memory.

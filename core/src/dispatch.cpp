@@ -114,17 +114,16 @@ std::size_t largest_cache_from_cpuid() {
 #endif
 
 std::size_t last_level_cache() {
-    std::size_t bytes = 0;
+    std::size_t cpuid_bytes = 0;
+    long os_l3 = 0, os_l2 = 0;
 #if VARNETS_X86_64
-    bytes = largest_cache_from_cpuid();
+    cpuid_bytes = largest_cache_from_cpuid();
 #endif
 #if defined(_SC_LEVEL3_CACHE_SIZE) && defined(_SC_LEVEL2_CACHE_SIZE)
-    if (bytes == 0) {
-        const long l3 = sysconf(_SC_LEVEL3_CACHE_SIZE), l2 = sysconf(_SC_LEVEL2_CACHE_SIZE);
-        bytes = static_cast<std::size_t>(std::max({l3, l2, 0L}));
-    }
+    os_l3 = sysconf(_SC_LEVEL3_CACHE_SIZE);
+    os_l2 = sysconf(_SC_LEVEL2_CACHE_SIZE);
 #endif
-    return bytes != 0 ? bytes : std::size_t{32} << 20;
+    return last_level_cache_from(cpuid_bytes, os_l3, os_l2);
 }
 
 bool cpu_has_avx2() {
@@ -162,6 +161,12 @@ x86_kernels x86_kernels_for(const cpuid_words& w) {
                  has(w.leaf7_ebx, b::avx512bw) && has(w.leaf7_ebx, b::avx512vl) &&
                  (w.xcr0 & zmm) == zmm;
     return out;
+}
+
+std::size_t last_level_cache_from(std::size_t cpuid_bytes, long os_l3_bytes, long os_l2_bytes) {
+    if (cpuid_bytes != 0) return cpuid_bytes;
+    const long os = std::max({os_l3_bytes, os_l2_bytes, 0L});
+    return os != 0 ? std::min(static_cast<std::size_t>(os), assumed_cache) : assumed_cache;
 }
 
 std::size_t streaming_footprint() {

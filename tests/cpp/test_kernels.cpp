@@ -129,8 +129,6 @@ TEST(networks, insertion_sort_emulation_matches_sort_pairs) {
 // ---------------------------------------------------------------------------
 // The session-wide kernel choice.
 
-// ctest runs this once more with VARNETS_KERNEL=scalar: automatic calls must
-// then take the scalar path and give its bits.
 // The CPU decision from CPUID and XCR0 words, for CPUs other than this one.
 TEST(dispatch, cpu_words_decide_the_x86_kernels) {
     using namespace varnets;
@@ -166,6 +164,30 @@ TEST(dispatch, cpu_words_decide_the_x86_kernels) {
     }
 }
 
+// The cache the streaming decision assumes, from what CPUID and the OS say.
+TEST(dispatch, reported_caches_give_a_plausible_last_level_cache) {
+    using varnets::last_level_cache_from;
+    constexpr std::size_t MiB = std::size_t{1} << 20;
+    struct report {
+        const char* what;
+        std::size_t cpuid;
+        long l3, l2;
+        std::size_t assumed;
+    };
+    const report table[] = {
+        {"CPUID lists a 32 MiB L3 (a Zen core cluster)", 32 * MiB, 508 * MiB, 1 * MiB, 32 * MiB},
+        {"CPUID lists a 105 MiB L3 (a Xeon socket)", 105 * MiB, 0, 0, 105 * MiB},
+        {"empty CPUID leaves, the OS sums the socket's L3", 0, 508 * MiB, 1 * MiB, 32 * MiB},
+        {"empty CPUID leaves, an 8 MiB L3 from the OS", 0, 8 * MiB, 512 << 10, 8 * MiB},
+        {"an L2 alone (an ARM core)", 0, 0, 2 * MiB, 2 * MiB},
+        {"nothing known", 0, -1, 0, 32 * MiB},
+    };
+    for (const report& r : table)
+        EXPECT_EQ(last_level_cache_from(r.cpuid, r.l3, r.l2) / MiB, r.assumed / MiB) << r.what;
+}
+
+// ctest runs this once more with VARNETS_KERNEL=scalar: automatic calls must
+// then take the scalar path and give its bits.
 TEST(dispatch, environment_names_the_automatic_kernel) {
     EXPECT_EQ(varnets::kernel_from_name("avx2"), kernel::avx2);
     EXPECT_EQ(varnets::kernel_from_name("scalar"), kernel::scalar);

@@ -9,7 +9,7 @@
 //
 // `Ops` supplies, for `lanes` bytes:
 //   load(const uint8_t*), store(uint8_t*, bytes)        unaligned
-//   streams, stream(uint8_t*, bytes), stream_fence()  whole 64-byte lines
+//   streams, stream_fence(); where streams, stream(uint8_t*, bytes): whole 64-byte lines
 //   splat(uint8), zero(), sub, bit_and, bit_or, and_not(a, b) = ~a & b
 //   equal(a, b)                                        0xFF where equal
 //   times8(v)                                          v * 8, for v < 32
@@ -115,16 +115,18 @@ struct logical_engine {
             Ops::store(buffer, block(at));
             std::memcpy(out + at, buffer, count);
         };
-        if (stream) {
-            const std::size_t head =
-                std::min(h, -reinterpret_cast<std::uintptr_t>(out) & (line_bytes - 1));
-            const std::size_t lines_end = head + (h - head) / line_bytes * line_bytes;
-            for (; r + lanes <= head; r += lanes) Ops::store(out + r, block(r));
-            if (r < head) {
-                part(r, head - r);
-                r = head;
+        if constexpr (Ops::streams) {
+            if (stream) {
+                const std::size_t head =
+                    std::min(h, -reinterpret_cast<std::uintptr_t>(out) & (line_bytes - 1));
+                const std::size_t lines_end = head + (h - head) / line_bytes * line_bytes;
+                for (; r + lanes <= head; r += lanes) Ops::store(out + r, block(r));
+                if (r < head) {
+                    part(r, head - r);
+                    r = head;
+                }
+                for (; r + lanes <= lines_end; r += lanes) Ops::stream(out + r, block(r));
             }
-            for (; r + lanes <= lines_end; r += lanes) Ops::stream(out + r, block(r));
         }
         for (; r + lanes <= h; r += lanes) Ops::store(out + r, block(r));
         if (r < h) part(r, h - r);

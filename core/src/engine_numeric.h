@@ -25,8 +25,9 @@
 // lanes:
 //   load(const float*), store(float*, value)         unaligned
 //   load_pixels(const P*), store_pixels(P*, value)   P double or float, converted
-//   streams, stream_pixels(P*, value), stream_fence()   whole 64-byte lines
-//                                                    cache-bypassing stores
+//   streams, stream_fence()                          whether it has the two below
+//   stream_pixels(P*, value)                         where streams: whole 64-byte
+//                                                    lines, cache-bypassing stores
 //   join(lo, hi, shift)                              where streams: lanes shift..
 //                                                    of lo, then the first of hi
 //   nan_bits(value)                                  bit i: lane i is NaN

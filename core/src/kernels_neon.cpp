@@ -102,8 +102,6 @@ struct neon_ops {
     }
     // No cache-bypassing stores here: the engine never streams.
     static constexpr bool streams = false;
-    static void stream_pixels(float* p, value v) { store_pixels(p, v); }
-    static void stream_pixels(double* p, value v) { store_pixels(p, v); }
     static void stream_fence() {}
     static void prefetch(const void* p) {
 #if defined(_MSC_VER) && !defined(__clang__)
@@ -135,7 +133,6 @@ struct neon_bytes {
     static bytes load(const std::uint8_t* p) { return vld1q_u8(p); }
     static void store(std::uint8_t* p, bytes v) { vst1q_u8(p, v); }
     static constexpr bool streams = false;
-    static void stream(std::uint8_t* p, bytes v) { vst1q_u8(p, v); }
     static void stream_fence() {}
     static void prefetch(const void* p) {
 #if defined(_MSC_VER) && !defined(__clang__)

@@ -1,9 +1,7 @@
 // AVX2 kernels for one-byte images: the op set that runs the logical
-// engine 32 bytes at a time. A file of its own, with the same
-// instruction-set flags as kernels_avx2.cpp: in one file with the numeric
-// engine, the compiler's inlining budget for the file ran out before this
-// engine's op calls, which then took half as long again (512x512 logical
-// median, AVX-512 on a Zen 4: 0.049 -> 0.072 ns per pixel).
+// engine 32 bytes at a time. A file of its own, apart from kernels_avx2.cpp,
+// for the reason given in logical_avx512.cpp: beside the numeric engine the
+// compiler's inlining budget for the file runs out.
 #include <immintrin.h>
 
 #include "engine_logical.h"

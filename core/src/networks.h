@@ -1,6 +1,6 @@
 // Selection and sorting networks, written once over an abstract lane type so
-// that the AVX2 kernels run them 8 pixels at a time and the tests run them on
-// plain floats. `Ops` supplies:
+// that the vector kernels run them 8 or 16 pixels at a time (AVX2, NEON;
+// AVX-512) and the tests run them on plain floats. `Ops` supplies:
 //   value, weight, mask                  the lane types
 //   min(a, b), max(a, b)                 on values (ties must have identical bits)
 //   less(a, b)                           a < b

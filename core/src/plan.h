@@ -39,6 +39,8 @@ struct plan {
     int n;
     int row[window_size];  // row offset of each tap, -1..1
     int col[window_size];  // window column of each tap, 0..2
+    // uniform and last feed the path choice; the kernels read path and
+    // variant, and the tests check the bounds.
     bool uniform;          // every tap has the same weight
     bool positive;         // every weight is above zero
     bool lane_weights;     // weights and sums fit in 32-bit lanes

@@ -32,7 +32,8 @@ inline std::string cpu_name() {
     std::ifstream info("/proc/cpuinfo");
     std::string line, family, model, name;
     while (std::getline(info, line)) {
-        const auto value = line.substr(line.find(':') == std::string::npos ? line.size() : line.find(':') + 1);
+        const auto value =
+            line.substr(line.find(':') == std::string::npos ? line.size() : line.find(':') + 1);
         if (line.rfind("model name", 0) == 0 && name.empty()) name = value;
         if (line.rfind("cpu family", 0) == 0 && family.empty()) family = value;
         if (line.rfind("model\t", 0) == 0 && model.empty()) model = value;

@@ -264,8 +264,9 @@ void run_ours(image_set& s, kernel k, void* out = nullptr) {
                                    s.cols, s.pages, s.taps, s.threshold, k);
             break;
         case pixel_type::f32:
-            varnets::filter_single(s.f32_src.data(), out ? static_cast<float*>(out) : s.f32_dst.data(),
-                                   s.rows, s.cols, s.pages, s.taps, s.threshold, k);
+            varnets::filter_single(s.f32_src.data(),
+                                   out ? static_cast<float*>(out) : s.f32_dst.data(), s.rows,
+                                   s.cols, s.pages, s.taps, s.threshold, k);
             break;
         case pixel_type::u8:
             varnets::filter_logical(s.u8_src.data(),
@@ -442,9 +443,8 @@ void register_all() {
                 if (e.which == ours_avx2 && (!varnets::kernel_available(kernel::avx2) ||
                                              varnets::chosen_kernel() == kernel::avx2))
                     continue;
-                const std::string name =
-                    std::string(cases[c].name) + "/" + size_name(sizes[z]) + "/" +
-                    impl_name(e.which, cases[c].type);
+                const std::string name = std::string(cases[c].name) + "/" + size_name(sizes[z]) +
+                                         "/" + impl_name(e.which, cases[c].type);
                 entries().emplace(name, e);
                 // Process CPU time: honest if a path ever starts threads, and
                 // less disturbed than wall time by other work on the machine.
@@ -461,7 +461,7 @@ using result_key = std::tuple<int, int, int>;  // case, size, impl
 // Google Benchmark reports an entry's repetitions and its aggregates in two
 // separate calls.
 class summary_reporter : public benchmark::ConsoleReporter {
-public:
+  public:
     using ConsoleReporter::ConsoleReporter;
 
     void ReportRuns(const std::vector<Run>& runs) override {
@@ -494,7 +494,7 @@ public:
 
     void print_summary() const;
 
-private:
+  private:
     static double ns_per_pixel(const Run& run, const entry& e) {
         const double ns =
             run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit) * 1e9;

@@ -19,7 +19,8 @@ struct image {
     std::size_t side;
     std::vector<float> clean, nan, out;
     std::vector<double> clean64, out64;
-    explicit image(std::size_t s) : side(s), clean(s * s), nan(s * s), out(s * s), clean64(s * s), out64(s * s) {
+    explicit image(std::size_t s)
+        : side(s), clean(s * s), nan(s * s), out(s * s), clean64(s * s), out64(s * s) {
         std::mt19937 rng(7);
         std::uniform_real_distribution<float> unit(0, 1);
         for (std::size_t i = 0; i < clean.size(); ++i) {
@@ -33,7 +34,8 @@ struct image {
 void register_all() {
     static image big(2048), mid(1024);
     const auto add = [](const std::string& name, std::size_t pixels, auto f) {
-        benchmark::RegisterBenchmark(name.c_str(), [f, pixels](benchmark::State& s) { bench::timed(s, pixels, f); })
+        benchmark::RegisterBenchmark(
+            name.c_str(), [f, pixels](benchmark::State& s) { bench::timed(s, pixels, f); })
             ->Unit(benchmark::kMillisecond)
             ->MinTime(0.2);
     };
@@ -56,12 +58,15 @@ void register_all() {
         for (const named_border& b : borders) {
             const varnets::filter_options o{b.edge, 0, varnets::nan_rule::walk};
             add(std::string("border_f32_") + size + "_" + b.name, big.clean.size(), [taps, t, o] {
-                varnets::filter_single(big.clean.data(), big.out.data(), big.side, big.side, 1, *taps, t, o);
+                varnets::filter_single(big.clean.data(), big.out.data(), big.side, big.side, 1,
+                                       *taps, t, o);
             });
             if (k == 3)
-                add(std::string("border_f64_") + size + "_" + b.name, big.clean.size(), [taps, t, o] {
-                    varnets::filter_double(big.clean64.data(), big.out64.data(), big.side, big.side, 1, *taps, t, o);
-                });
+                add(std::string("border_f64_") + size + "_" + b.name, big.clean.size(),
+                    [taps, t, o] {
+                        varnets::filter_double(big.clean64.data(), big.out64.data(), big.side,
+                                               big.side, 1, *taps, t, o);
+                    });
         }
         struct named_rule {
             const char* name;
@@ -71,13 +76,17 @@ void register_all() {
                                    named_rule{"omitnan", varnets::nan_rule::omit},
                                    named_rule{"includenan", varnets::nan_rule::include}}) {
             const varnets::filter_options o{varnets::border::replicate, 0, r.rule};
-            add(std::string("nan_f32_") + size + "_" + r.name + "_no_nan", mid.clean.size(), [taps, t, o] {
-                varnets::filter_single(mid.clean.data(), mid.out.data(), mid.side, mid.side, 1, *taps, t, o);
-            });
+            add(std::string("nan_f32_") + size + "_" + r.name + "_no_nan", mid.clean.size(),
+                [taps, t, o] {
+                    varnets::filter_single(mid.clean.data(), mid.out.data(), mid.side, mid.side, 1,
+                                           *taps, t, o);
+                });
             if (r.rule == varnets::nan_rule::walk && k == 15) continue;  // seconds per call
-            add(std::string("nan_f32_") + size + "_" + r.name + "_1pc_nan", mid.clean.size(), [taps, t, o] {
-                varnets::filter_single(mid.nan.data(), mid.out.data(), mid.side, mid.side, 1, *taps, t, o);
-            });
+            add(std::string("nan_f32_") + size + "_" + r.name + "_1pc_nan", mid.clean.size(),
+                [taps, t, o] {
+                    varnets::filter_single(mid.nan.data(), mid.out.data(), mid.side, mid.side, 1,
+                                           *taps, t, o);
+                });
         }
     }
 }

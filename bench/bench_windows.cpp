@@ -4,15 +4,14 @@
 // Reports ns per pixel (the ns/px counter).
 #include <benchmark/benchmark.h>
 
-#include <opencv2/imgproc.hpp>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <fstream>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <opencv2/imgproc.hpp>
 #include <random>
 #include <string>
 #include <vector>
@@ -29,8 +28,15 @@ struct images {
     std::vector<float> f32, f32_nan, f32_out;
     std::vector<double> f64, f64_out;
     std::vector<std::uint8_t> u8, bits, u8_out;
-    images() : f32(pixels), f32_nan(pixels), f32_out(pixels), f64(pixels), f64_out(pixels),
-               u8(pixels), bits(pixels), u8_out(pixels) {
+    images()
+        : f32(pixels),
+          f32_nan(pixels),
+          f32_out(pixels),
+          f64(pixels),
+          f64_out(pixels),
+          u8(pixels),
+          bits(pixels),
+          u8_out(pixels) {
         std::mt19937 rng(7);
         std::uniform_int_distribution<int> level(0, 255);
         std::uniform_real_distribution<float> unit(0, 1);
@@ -55,11 +61,14 @@ struct window {
     std::vector<double> w;
 };
 
-std::vector<double> ones(int m, int n) { return std::vector<double>(static_cast<size_t>(m * n), 1.0); }
+std::vector<double> ones(int m, int n) {
+    return std::vector<double>(static_cast<size_t>(m * n), 1.0);
+}
 
 std::vector<window> windows() {
     std::vector<window> out;
-    for (int k : {3, 5, 7, 9, 15, 21, 31}) out.push_back({std::to_string(k) + "x" + std::to_string(k), k, k, ones(k, k)});
+    for (int k : {3, 5, 7, 9, 15, 21, 31})
+        out.push_back({std::to_string(k) + "x" + std::to_string(k), k, k, ones(k, k)});
     out.push_back({"1x15", 1, 15, ones(1, 15)});
     out.push_back({"15x1", 15, 1, ones(15, 1)});
     return out;
@@ -68,14 +77,16 @@ std::vector<window> windows() {
 void register_all() {
     auto& d = data();
     const auto add = [](const std::string& name, auto f) {
-        benchmark::RegisterBenchmark(name.c_str(), [f](benchmark::State& s) { bench::timed(s, pixels, f); })
+        benchmark::RegisterBenchmark(name.c_str(),
+                                     [f](benchmark::State& s) { bench::timed(s, pixels, f); })
             ->Unit(benchmark::kMillisecond)
             ->MinTime(0.2);
     };
     add("memcpy_f32", [&] { std::memcpy(d.f32_out.data(), d.f32.data(), pixels * 4); });
     add("memcpy_u8", [&] { std::memcpy(d.u8_out.data(), d.u8.data(), pixels); });
     for (const window& w : windows()) {
-        const auto taps = std::make_shared<varnets::tap_set>(varnets::make_tap_list(w.w.data(), w.m, w.n));
+        const auto taps =
+            std::make_shared<varnets::tap_set>(varnets::make_tap_list(w.w.data(), w.m, w.n));
         const auto t = varnets::make_threshold(*taps, 0.0);
         add("ours_f32_median_" + w.name, [&, taps, t] {
             varnets::filter_single(d.f32.data(), d.f32_out.data(), side, side, *taps, t);
@@ -91,15 +102,18 @@ void register_all() {
             });
             if (k <= 5) {
                 add("opencv_f32_median_" + w.name, [&, k] {
-                    cv::Mat in(side, side, CV_32F, d.f32.data()), out(side, side, CV_32F, d.f32_out.data());
+                    cv::Mat in(side, side, CV_32F, d.f32.data()),
+                        out(side, side, CV_32F, d.f32_out.data());
                     cv::medianBlur(in, out, k);
                 });
                 // OpenCV has no double median: a double image is converted to
                 // float, filtered and converted back, into buffers made once.
                 const auto staging = std::make_shared<std::vector<float>>(2 * pixels);
                 add("opencv_f64_median_" + w.name, [&, k, staging] {
-                    cv::Mat in(side, side, CV_64F, d.f64.data()), out(side, side, CV_64F, d.f64_out.data());
-                    cv::Mat a(side, side, CV_32F, staging->data()), b(side, side, CV_32F, staging->data() + pixels);
+                    cv::Mat in(side, side, CV_64F, d.f64.data()),
+                        out(side, side, CV_64F, d.f64_out.data());
+                    cv::Mat a(side, side, CV_32F, staging->data()),
+                        b(side, side, CV_32F, staging->data() + pixels);
                     in.convertTo(a, CV_32F);
                     cv::medianBlur(a, b, k);
                     b.convertTo(out, CV_64F);
@@ -118,12 +132,16 @@ void register_all() {
         for (int i = 0; i < 5; ++i) binomial[i + 5 * j] = b[i] * b[j];
     const auto special = [&](const std::string& name, std::vector<double> w, int k, double order,
                              int kind) {
-        const auto taps = std::make_shared<varnets::tap_set>(varnets::make_tap_list(w.data(), k, k));
+        const auto taps =
+            std::make_shared<varnets::tap_set>(varnets::make_tap_list(w.data(), k, k));
         const auto t = varnets::make_threshold(*taps, order);
         add(name, [&, taps, t, kind] {
-            if (kind == 0) varnets::filter_single(d.f32.data(), d.f32_out.data(), side, side, *taps, t);
-            if (kind == 1) varnets::filter_single(d.f32_nan.data(), d.f32_out.data(), side, side, *taps, t);
-            if (kind == 2) varnets::filter_logical(d.bits.data(), d.u8_out.data(), side, side, *taps, t);
+            if (kind == 0)
+                varnets::filter_single(d.f32.data(), d.f32_out.data(), side, side, *taps, t);
+            if (kind == 1)
+                varnets::filter_single(d.f32_nan.data(), d.f32_out.data(), side, side, *taps, t);
+            if (kind == 2)
+                varnets::filter_logical(d.bits.data(), d.u8_out.data(), side, side, *taps, t);
         });
     };
     special("ours_f32_disk7_minimum", disk, 7, INFINITY, 0);
@@ -138,7 +156,8 @@ void register_all() {
 
 int main(int argc, char** argv) {
     std::printf("CPU:%s; kernel family: %s; one thread, %zux%zu images, ns/px the fastest call\n",
-                bench::cpu_name().c_str(), varnets::kernel_name(varnets::chosen_kernel()), side, side);
+                bench::cpu_name().c_str(), varnets::kernel_name(varnets::chosen_kernel()), side,
+                side);
     register_all();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

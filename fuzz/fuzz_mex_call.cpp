@@ -139,14 +139,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     // column of any length.
     std::vector<size_t> weight_dims{3, 3};
     switch (in.ConsumeIntegralInRange(0, 7)) {
-    case 0:
-        weight_dims = {in.ConsumeIntegralInRange<size_t>(0, 12), 1};
-        break;
-    case 1:
-        weight_dims = {in.ConsumeIntegralInRange<size_t>(1, 7), in.ConsumeIntegralInRange<size_t>(1, 7)};
-        break;
-    default:
-        break;
+        case 0: weight_dims = {in.ConsumeIntegralInRange<size_t>(0, 12), 1}; break;
+        case 1:
+            weight_dims = {in.ConsumeIntegralInRange<size_t>(1, 7),
+                           in.ConsumeIntegralInRange<size_t>(1, 7)};
+            break;
+        default: break;
     }
     args[1] = make_input(in, mxDOUBLE_CLASS, weight_dims);
     args[2] = make_input(in, mxDOUBLE_CLASS, {1, 1});

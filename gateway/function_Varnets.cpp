@@ -12,8 +12,8 @@
 #include <limits>
 #include <new>
 
-#include "varnets/buffer.h"
 #include "mex_host.h"
+#include "varnets/buffer.h"
 #include "varnets/filter.h"
 
 namespace {
@@ -244,8 +244,8 @@ weights_arg read_weights(const mxArray* a) {
                               "as in medfilt2: for an m-by-n median, pass ones(m, n)."
                             : "");
         if (m > side || n > side)
-            fail(failure::weights_size,
-                 "Windows are at most %zu-by-%zu; got %zu-by-%zu weights.", side, side, m, n);
+            fail(failure::weights_size, "Windows are at most %zu-by-%zu; got %zu-by-%zu weights.",
+                 side, side, m, n);
         w.rows = static_cast<int>(m);
         w.cols = static_cast<int>(n);
     }
@@ -254,8 +254,8 @@ weights_arg read_weights(const mxArray* a) {
         const double weight = element_as_double(w.data, w.id, i);
         if (!varnets::weight_in_range(weight))
             fail(failure::weights_value,
-                 "Weight %zu is %.17g; weights must be finite and round to a 32-bit integer.", i + 1,
-                 weight);
+                 "Weight %zu is %.17g; weights must be finite and round to a 32-bit integer.",
+                 i + 1, weight);
     }
     return w;
 }
@@ -294,16 +294,17 @@ const char* const option_list =
 // texts than any option are cut, which keeps them unknown.
 void option_text(const mxArray* a, int position, char (&text)[24]) {
     if (mxGetClassID(a) != mxCHAR_CLASS || mxGetM(a) != 1)
-        fail(failure::option, "Input %d must be an option given as text, such as 'symmetric'; "
-             "got a %zu-by-%zu %s array. Valid options: %s.", position, mxGetM(a), mxGetN(a),
-             mxGetClassName(a), option_list);
+        fail(failure::option,
+             "Input %d must be an option given as text, such as 'symmetric'; "
+             "got a %zu-by-%zu %s array. Valid options: %s.",
+             position, mxGetM(a), mxGetN(a), mxGetClassName(a), option_list);
     const std::size_t length = mxGetN(a), width = mxGetElementSize(a);
     const auto* bytes = static_cast<const unsigned char*>(mxGetData(a));
     std::size_t n = 0;
     for (; n < length && n + 1 < sizeof text; ++n) {
         unsigned code = bytes[n * width];
         if (width == 2) code |= static_cast<unsigned>(bytes[n * width + 1]) << 8;  // little-endian
-        text[n] = code >= 'A' && code <= 'Z' ? static_cast<char>(code - 'A' + 'a')
+        text[n] = code >= 'A' && code <= 'Z'    ? static_cast<char>(code - 'A' + 'a')
                   : code >= 0x20 && code < 0x7F ? static_cast<char>(code)
                                                 : '?';
     }
@@ -344,8 +345,8 @@ options_arg read_options(int nrhs, const mxArray* prhs[]) {
             out.core.nans = text[0] == 'o' ? nan_rule::omit : nan_rule::include;
         }
         if (name == nullptr)
-            fail(failure::option, "Unknown option '%s' (input %d). Valid options: %s.", text,
-                 i + 1, option_list);
+            fail(failure::option, "Unknown option '%s' (input %d). Valid options: %s.", text, i + 1,
+                 option_list);
         const char*& given = is_border ? border_given : nan_given;
         if (given != nullptr && std::strcmp(given, name) != 0)
             fail(failure::option, "Options '%s' and '%s' conflict: give one %s. Valid options: %s.",
@@ -369,7 +370,8 @@ filter_call read_call(int nlhs, int nrhs, const mxArray* prhs[]) {
     };
     filter_call call{};
     call.image = read_image(prhs[image_slot]);
-    const weights_arg weights = given(weights_slot) ? read_weights(prhs[weights_slot]) : weights_arg{};
+    const weights_arg weights =
+        given(weights_slot) ? read_weights(prhs[weights_slot]) : weights_arg{};
     const double order = given(order_slot) ? read_order(prhs[order_slot]) : 0.0;
     const options_arg options = read_options(nrhs, prhs);
     call.options = options.core;
@@ -403,8 +405,9 @@ mxArray* create_output(const image_arg& image, mxClassID class_id) {
     const bool matrix = image.ndims == 2;
     switch (class_id) {
         case mxDOUBLE_CLASS:
-            return checked(matrix ? mxCreateDoubleMatrix(image.dims[0], image.dims[1], mxREAL)
-                                  : mxCreateNumericArray(image.ndims, image.dims, class_id, mxREAL));
+            return checked(matrix
+                               ? mxCreateDoubleMatrix(image.dims[0], image.dims[1], mxREAL)
+                               : mxCreateNumericArray(image.ndims, image.dims, class_id, mxREAL));
         case mxLOGICAL_CLASS:
             return checked(matrix ? mxCreateLogicalMatrix(image.dims[0], image.dims[1])
                                   : mxCreateLogicalArray(image.ndims, image.dims));

@@ -153,10 +153,11 @@ x86_kernels x86_kernels_for(const cpuid_words& w) {
     x86_kernels out;
     if (w.max_leaf < 7 || !has(w.leaf1_ecx, b::osxsave)) return out;
     const std::uint64_t ymm = xcr0_state::sse | xcr0_state::avx;
-    const std::uint64_t zmm = ymm | xcr0_state::opmask | xcr0_state::zmm_high | xcr0_state::zmm16_31;
-    out.avx2 = has(w.leaf1_ecx, b::fma) && has(w.leaf1_ecx, b::popcnt) && has(w.leaf1_ecx, b::avx) &&
-               has(w.leaf7_ebx, b::bmi1) && has(w.leaf7_ebx, b::avx2) && has(w.leaf7_ebx, b::bmi2) &&
-               (w.xcr0 & ymm) == ymm;
+    const std::uint64_t zmm =
+        ymm | xcr0_state::opmask | xcr0_state::zmm_high | xcr0_state::zmm16_31;
+    out.avx2 = has(w.leaf1_ecx, b::fma) && has(w.leaf1_ecx, b::popcnt) &&
+               has(w.leaf1_ecx, b::avx) && has(w.leaf7_ebx, b::bmi1) && has(w.leaf7_ebx, b::avx2) &&
+               has(w.leaf7_ebx, b::bmi2) && (w.xcr0 & ymm) == ymm;
     out.avx512 = out.avx2 && has(w.leaf7_ebx, b::avx512f) && has(w.leaf7_ebx, b::avx512dq) &&
                  has(w.leaf7_ebx, b::avx512bw) && has(w.leaf7_ebx, b::avx512vl) &&
                  (w.xcr0 & zmm) == zmm;
@@ -312,8 +313,8 @@ void filter_3x3_single(const float* src, float* dst, std::size_t rows, std::size
     reference_single(src, dst, rows, cols, pages, taps, threshold, nans);
 }
 
-void filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols, std::size_t pages,
-    const tap_list& taps, std::int64_t threshold, kernel k) {
+void filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
+                   std::size_t pages, const tap_list& taps, std::int64_t threshold, kernel k) {
     if (pages == 0) return;  // an empty stack: there may be no buffers at all
     tap_set merged;
     if (rows == 1 && cols > 1 && row_image_taps(taps, merged))
@@ -324,8 +325,8 @@ void filter_double(const double* src, double* dst, std::size_t rows, std::size_t
     filter_3x3_double(src, dst, rows, cols, pages, taps, threshold, k, nan_rule::walk);
 }
 
-void filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols, std::size_t pages,
-    const tap_list& taps, std::int64_t threshold, kernel k) {
+void filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
+                   std::size_t pages, const tap_list& taps, std::int64_t threshold, kernel k) {
     if (pages == 0) return;  // an empty stack: there may be no buffers at all
     tap_set merged;
     if (rows == 1 && cols > 1 && row_image_taps(taps, merged))
@@ -336,14 +337,17 @@ void filter_single(const float* src, float* dst, std::size_t rows, std::size_t c
     filter_3x3_single(src, dst, rows, cols, pages, taps, threshold, k, nan_rule::walk);
 }
 
-void filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols, std::size_t pages,
-    const tap_list& taps, std::int64_t threshold, kernel k) {
+void filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols,
+                    std::size_t pages, const tap_list& taps, std::int64_t threshold, kernel k) {
     if (pages == 0) return;  // an empty stack: there may be no buffers at all
     tap_set merged;
     if (rows == 1 && cols > 1 && row_image_taps(taps, merged))
         return filter_logical(src, dst, cols, 1, pages, merged, threshold, k);
     if (other_window(
-            taps, [&](const tap_list& t) { filter_logical(src, dst, rows, cols, pages, t, threshold, k); },
+            taps,
+            [&](const tap_list& t) {
+                filter_logical(src, dst, rows, cols, pages, t, threshold, k);
+            },
             [&] { window_filter_logical(src, dst, rows, cols, pages, taps, threshold); }))
         return;
     switch (chosen_kernel(k)) {

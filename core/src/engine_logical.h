@@ -55,9 +55,9 @@ struct logical_engine {
         if constexpr (Count)  // each flag is 0 or -1
             return Ops::sub(Ops::sub(Ops::sub(Ops::zero(), above), here), below);
         else
-            return Ops::bit_or(Ops::bit_or(Ops::bit_and(above, Ops::splat(1)),
-                                           Ops::bit_and(here, Ops::splat(2))),
-                               Ops::bit_and(below, Ops::splat(4)));
+            return Ops::bit_or(
+                Ops::bit_or(Ops::bit_and(above, Ops::splat(1)), Ops::bit_and(here, Ops::splat(2))),
+                Ops::bit_and(below, Ops::splat(4)));
     }
 
     // Rows r .. r+lanes-1 of the strip starting at image row s0: false-row
@@ -67,8 +67,7 @@ struct logical_engine {
     // last row, whose row below is itself, and is stored there too.
     template <bool Count>
     VARNETS_INLINE static bytes vertical_block(const std::uint8_t* column, std::size_t rows,
-                                               std::size_t s0, std::size_t r,
-                                               std::uint8_t* out) {
+                                               std::size_t s0, std::size_t r, std::uint8_t* out) {
         const std::size_t g = s0 + r;  // image row of the first lane
         if (g >= 1 && g + lanes + 1 <= rows) {
             const bytes v = triple_byte<Count>(is_false(Ops::load(column + g - 1)),
@@ -89,8 +88,8 @@ struct logical_engine {
         }
         if (g == 0) {
             const bytes here = is_false(Ops::load(column));
-            const bytes v = triple_byte<Count>(Ops::row_above(here), here,
-                                               is_false(Ops::load(column + 1)));
+            const bytes v =
+                triple_byte<Count>(Ops::row_above(here), here, is_false(Ops::load(column + 1)));
             Ops::store(out + r, v);
             return v;
         }
@@ -153,9 +152,9 @@ struct logical_engine {
             if constexpr (count) {
                 return Ops::lookup(by_count, Ops::add(Ops::add(a, b), d));
             } else if constexpr (Mode == logical_mode::uniform) {
-                const bytes false_taps = Ops::add(
-                    Ops::add(Ops::lookup(taps_in[0], a), Ops::lookup(taps_in[1], b)),
-                    Ops::lookup(taps_in[2], d));
+                const bytes false_taps =
+                    Ops::add(Ops::add(Ops::lookup(taps_in[0], a), Ops::lookup(taps_in[1], b)),
+                             Ops::lookup(taps_in[2], d));
                 return Ops::lookup(by_count, false_taps);
             } else {
                 const bytes row = Ops::lookup64(by_pattern, Ops::bit_or(a, Ops::times8(b)));
@@ -221,9 +220,7 @@ struct logical_engine {
         // 3x5 11 against 31; Intel Xeon, AVX-512).
         const logical_tables tables = make_logical_tables(taps, threshold);
         switch (tables.mode) {
-            case logical_mode::constant:
-                std::memset(dst, tables.constant, page * pages);
-                return;
+            case logical_mode::constant: std::memset(dst, tables.constant, page * pages); return;
             case logical_mode::count:
                 return each_page<logical_mode::count>(src, dst, rows, cols, pages, tables);
             case logical_mode::uniform:

@@ -214,7 +214,8 @@ struct numeric_engine {
             if (ahead != nullptr) {
                 const char* next = reinterpret_cast<const char*>(ahead + s0 + i);
                 if constexpr (block_bytes >= line_bytes) {
-                    for (std::size_t b = 0; b < block_bytes; b += line_bytes) Ops::prefetch(next + b);
+                    for (std::size_t b = 0; b < block_bytes; b += line_bytes)
+                        Ops::prefetch(next + b);
                 } else if (i * sizeof(Pixel) % line_bytes == 0) {
                     Ops::prefetch(next);
                 }
@@ -399,9 +400,8 @@ struct numeric_engine {
     // windows rather than the blocks they touch.
     static void omit_nan_windows(const window_columns& w, const plan& p, std::size_t h,
                                  float* results) {
-        with_constant<1, window_size>(p.n, [&](auto n) {
-            omit_nan_windows<decltype(n)::value>(w, p, h, results);
-        });
+        with_constant<1, window_size>(
+            p.n, [&](auto n) { omit_nan_windows<decltype(n)::value>(w, p, h, results); });
     }
 
     template <int N>
@@ -440,9 +440,9 @@ struct numeric_engine {
     // fast results go to a buffer first and the blocks to redo are collected
     // as bits, so the fallback costs no mispredicted branch per block.
     template <class Pixel, class Fast, class Stable>
-    VARNETS_INLINE static void each_column_block(const window_columns& w, const plan& p,
-                                                 Pixel* out, std::size_t h, bool stream,
-                                                 Fast&& fast, Stable&& stable) {
+    VARNETS_INLINE static void each_column_block(const window_columns& w, const plan& p, Pixel* out,
+                                                 std::size_t h, bool stream, Fast&& fast,
+                                                 Stable&& stable) {
         if (!w.nan && !w.zero_mix) {
             each_block(out, h, stream, fast);
             return;
@@ -530,8 +530,7 @@ struct numeric_engine {
                         const int left = static_cast<int>(clamp(c, -1) % slots);
                         const int centre = static_cast<int>(c % slots);
                         const int right = static_cast<int>(clamp(c, 1) % slots);
-                        const window_columns w =
-                            make_window(ring[left], ring[centre], ring[right]);
+                        const window_columns w = make_window(ring[left], ring[centre], ring[right]);
                         kernel.column_out(w, left, centre, right, dst + c * rows + s0, h);
                     } else {
                         // Output columns past the last (a partial group) get
@@ -698,12 +697,12 @@ struct numeric_engine {
             const value high12 = Ops::min(hi[1], hi[2]);
             const value mid_min = Ops::min(mid[1], mid[2]);
             const value mid_max = Ops::max(mid[1], mid[2]);
-            first = net::median3(Ops::max(lo[0], low12),
-                                 Ops::max(mid_min, Ops::min(mid_max, mid[0])),
-                                 Ops::min(hi[0], high12));
-            second = net::median3(Ops::max(low12, lo[3]),
-                                  Ops::max(mid_min, Ops::min(mid_max, mid[3])),
-                                  Ops::min(high12, hi[3]));
+            first =
+                net::median3(Ops::max(lo[0], low12), Ops::max(mid_min, Ops::min(mid_max, mid[0])),
+                             Ops::min(hi[0], high12));
+            second =
+                net::median3(Ops::max(low12, lo[3]), Ops::max(mid_min, Ops::min(mid_max, mid[3])),
+                             Ops::min(high12, hi[3]));
         }
 
         template <class Pixel>
@@ -814,8 +813,8 @@ struct numeric_engine {
                 w, p, out, h, stream,
                 [&](std::size_t r0) VARNETS_INLINE {
                     value v[N];
-                    networks::unrolled<N>(
-                        [&](auto a) VARNETS_INLINE { v[a] = taps.template load<a>(r0); });
+                    networks::unrolled<N>([&](auto a)
+                                              VARNETS_INLINE { v[a] = taps.template load<a>(r0); });
                     net::template sort<N>(v);
                     return element<N>(v, rank);
                 },

@@ -103,8 +103,8 @@ struct fixed_median {
 // reaches the threshold is the first in ascending order (the weights are of
 // one sign, so the running weight only grows).
 template <class Ops>
-void run_weighted_network(const selection_network& network, const float* const* tap,
-                          std::size_t h, float* out, float* scratch) {
+void run_weighted_network(const selection_network& network, const float* const* tap, std::size_t h,
+                          float* out, float* scratch) {
     constexpr std::size_t L = Ops::lanes;
     const std::size_t C = network.chunk;
     auto* weight = reinterpret_cast<std::int32_t*>(scratch + network.slots * C);

@@ -61,8 +61,8 @@ void place_nans(const float* values, int n, int count, buffer<std::pair<int, int
 
 }  // namespace
 
-float exact_select(const float* values, const std::int64_t* weights, int n,
-                   std::int64_t threshold, exact_workspace& work) {
+float exact_select(const float* values, const std::int64_t* weights, int n, std::int64_t threshold,
+                   exact_workspace& work) {
     if (n == 0) return 0.0f;
     auto& numbers = work.numbers;
     auto& nans = work.nans;

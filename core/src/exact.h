@@ -29,8 +29,8 @@ struct exact_workspace {
 };
 
 // values and weights (doubled) in tap order, n >= 0; 0 when n is 0.
-float exact_select(const float* values, const std::int64_t* weights, int n,
-                   std::int64_t threshold, exact_workspace& work);
+float exact_select(const float* values, const std::int64_t* weights, int n, std::int64_t threshold,
+                   exact_workspace& work);
 
 // The selected sorted index of equal positive doubled weights w among n:
 // the first b with (b + 1) w >= threshold, at most n - 1.

@@ -15,18 +15,24 @@
 namespace varnets {
 
 void avx2_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
-    std::size_t pages, const tap_list& taps, std::int64_t threshold, nan_rule nans);
+                        std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                        nan_rule nans);
 void avx2_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
-    std::size_t pages, const tap_list& taps, std::int64_t threshold, nan_rule nans);
-void avx2_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols,
-    std::size_t pages, const tap_list& taps, std::int64_t threshold);
+                        std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                        nan_rule nans);
+void avx2_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
+                         std::size_t cols, std::size_t pages, const tap_list& taps,
+                         std::int64_t threshold);
 
 void avx512_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
-    std::size_t pages, const tap_list& taps, std::int64_t threshold, nan_rule nans);
+                          std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                          nan_rule nans);
 void avx512_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
-    std::size_t pages, const tap_list& taps, std::int64_t threshold, nan_rule nans);
-void avx512_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols,
-    std::size_t pages, const tap_list& taps, std::int64_t threshold);
+                          std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                          nan_rule nans);
+void avx512_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
+                           std::size_t cols, std::size_t pages, const tap_list& taps,
+                           std::int64_t threshold);
 
 // A one-row image's window reads row 0 whatever a tap's row offset (the rows
 // above and below repeat it), so the taps of one window column read one
@@ -64,11 +70,14 @@ constexpr bool have_neon = false;
 #endif
 
 void neon_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
-    std::size_t pages, const tap_list& taps, std::int64_t threshold, nan_rule nans);
+                        std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                        nan_rule nans);
 void neon_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
-    std::size_t pages, const tap_list& taps, std::int64_t threshold, nan_rule nans);
-void neon_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols,
-    std::size_t pages, const tap_list& taps, std::int64_t threshold);
+                        std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                        nan_rule nans);
+void neon_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
+                         std::size_t cols, std::size_t pages, const tap_list& taps,
+                         std::int64_t threshold);
 
 }  // namespace varnets
 

@@ -109,17 +109,19 @@ struct avx2_ops {
 }  // namespace
 
 void avx2_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
-    std::size_t pages, const tap_list& taps, std::int64_t threshold, nan_rule nans) {
+                        std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                        nan_rule nans) {
     engine::numeric_engine<avx2_ops>::filter(src, dst, rows, cols, pages, taps, threshold, nans);
 }
 
 void avx2_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
-    std::size_t pages, const tap_list& taps, std::int64_t threshold, nan_rule nans) {
+                        std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                        nan_rule nans) {
     engine::numeric_engine<avx2_ops>::filter(src, dst, rows, cols, pages, taps, threshold, nans);
 }
 
-bool avx2_run_network(const selection_network& network, const float* const* tap,
-                       std::size_t h, float* out, float* scratch) {
+bool avx2_run_network(const selection_network& network, const float* const* tap, std::size_t h,
+                      float* out, float* scratch) {
     return engine::run_network<avx2_ops>(network, tap, h, out, scratch);
 }
 

@@ -6,9 +6,9 @@
 
 #include <limits>
 
-#include "intrinsics_avx512.h"
 #include "engine_numeric.h"
 #include "engine_window.h"
+#include "intrinsics_avx512.h"
 #include "kernels.h"
 
 namespace varnets {
@@ -86,17 +86,19 @@ struct avx512_ops {
 }  // namespace
 
 void avx512_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
-    std::size_t pages, const tap_list& taps, std::int64_t threshold, nan_rule nans) {
+                          std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                          nan_rule nans) {
     engine::numeric_engine<avx512_ops>::filter(src, dst, rows, cols, pages, taps, threshold, nans);
 }
 
 void avx512_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
-    std::size_t pages, const tap_list& taps, std::int64_t threshold, nan_rule nans) {
+                          std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                          nan_rule nans) {
     engine::numeric_engine<avx512_ops>::filter(src, dst, rows, cols, pages, taps, threshold, nans);
 }
 
-bool avx512_run_network(const selection_network& network, const float* const* tap,
-                       std::size_t h, float* out, float* scratch) {
+bool avx512_run_network(const selection_network& network, const float* const* tap, std::size_t h,
+                        float* out, float* scratch) {
     return engine::run_network<avx512_ops>(network, tap, h, out, scratch);
 }
 

@@ -165,22 +165,25 @@ struct neon_bytes {
 }  // namespace
 
 void neon_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
-    std::size_t pages, const tap_list& taps, std::int64_t threshold, nan_rule nans) {
+                        std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                        nan_rule nans) {
     engine::numeric_engine<neon_ops>::filter(src, dst, rows, cols, pages, taps, threshold, nans);
 }
 
 void neon_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
-    std::size_t pages, const tap_list& taps, std::int64_t threshold, nan_rule nans) {
+                        std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                        nan_rule nans) {
     engine::numeric_engine<neon_ops>::filter(src, dst, rows, cols, pages, taps, threshold, nans);
 }
 
-void neon_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols,
-    std::size_t pages, const tap_list& taps, std::int64_t threshold) {
+void neon_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
+                         std::size_t cols, std::size_t pages, const tap_list& taps,
+                         std::int64_t threshold) {
     engine::logical_engine<neon_bytes>::filter(src, dst, rows, cols, pages, taps, threshold);
 }
 
-bool neon_run_network(const selection_network& network, const float* const* tap,
-                       std::size_t h, float* out, float* scratch) {
+bool neon_run_network(const selection_network& network, const float* const* tap, std::size_t h,
+                      float* out, float* scratch) {
     return engine::run_network<neon_ops>(network, tap, h, out, scratch);
 }
 

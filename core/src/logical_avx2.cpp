@@ -50,8 +50,8 @@ struct avx2_bytes {
     }
     static bytes row_below(bytes v) {
         const bytes moved = _mm256_alignr_epi8(_mm256_permute2x128_si256(v, v, 0x81), v, 1);
-        const bytes last = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                            0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -128);
+        const bytes last = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                            0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -128);
         return _mm256_blendv_epi8(moved, v, last);
     }
 
@@ -76,8 +76,9 @@ struct avx2_bytes {
 
 }  // namespace
 
-void avx2_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols,
-    std::size_t pages, const tap_list& taps, std::int64_t threshold) {
+void avx2_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
+                         std::size_t cols, std::size_t pages, const tap_list& taps,
+                         std::int64_t threshold) {
     engine::logical_engine<avx2_bytes>::filter(src, dst, rows, cols, pages, taps, threshold);
 }
 

@@ -31,8 +31,8 @@
 
 #include "exact.h"
 #include "kernels.h"
-#include "window.h"
 #include "varnets/filter.h"
+#include "window.h"
 
 namespace varnets {
 
@@ -88,7 +88,8 @@ Pixel pad_pixel(double value) {
 template <class Pixel>
 void copy_padded(const Pixel* page, index rows, index cols, index r0, index h, index c0, index w,
                  border edge, Pixel pad, Pixel* out, index ld) {
-    const index inside0 = std::clamp<index>(-r0, 0, h), inside1 = std::clamp<index>(rows - r0, 0, h);
+    const index inside0 = std::clamp<index>(-r0, 0, h),
+                inside1 = std::clamp<index>(rows - r0, 0, h);
     for (index j = 0; j < w; ++j, out += ld) {
         const index c = source_index(c0 + j, cols, edge);
         if (c < 0) {
@@ -112,8 +113,7 @@ void copy_padded(const Pixel* page, index rows, index cols, index r0, index h, i
 // rows, cols)` filters a page with replicated edges.
 template <class Pixel, class Replicating>
 void bordered_page(const Pixel* src, Pixel* dst, std::size_t rows_, std::size_t cols_,
-                   const tap_list& taps, const filter_options& options,
-                   Replicating&& replicating) {
+                   const tap_list& taps, const filter_options& options, Replicating&& replicating) {
     const reach r = reach_of(taps);
     const index rows = static_cast<index>(rows_), cols = static_cast<index>(cols_);
     // Mirroring that repeats the edge pixel reads the same pixels as
@@ -151,7 +151,8 @@ void bordered_page(const Pixel* src, Pixel* dst, std::size_t rows_, std::size_t 
                         in.data() + (stacked ? at : at * h), h);
             at += stacked ? bh : bw;
         }
-        replicating(in.data(), out.data(), static_cast<std::size_t>(h), static_cast<std::size_t>(w));
+        replicating(in.data(), out.data(), static_cast<std::size_t>(h),
+                    static_cast<std::size_t>(w));
         at = 0;
         for (const block& b : blocks) {
             const Pixel* from = out.data() + (stacked ? at : at * h) + r.rows + r.cols * h;
@@ -168,7 +169,8 @@ void bordered_page(const Pixel* src, Pixel* dst, std::size_t rows_, std::size_t 
     replicating(src, dst, rows_, cols_);
     if (r.rows > 0) redo({{0, r.rows, 0, cols}, {rows - r.rows, rows, 0, cols}}, true);
     if (r.cols > 0)
-        redo({{r.rows, rows - r.rows, 0, r.cols}, {r.rows, rows - r.rows, cols - r.cols, cols}}, false);
+        redo({{r.rows, rows - r.rows, 0, r.cols}, {r.rows, rows - r.rows, cols - r.cols, cols}},
+             false);
 }
 
 // Whether any value is NaN, in blocks of 2048 bytes; SSE2 (part of every
@@ -188,8 +190,8 @@ bool has_nan(const Pixel* values, std::size_t n) {
                 any = _mm_or_ps(any, _mm_or_ps(_mm_cmpunord_ps(a, a), _mm_cmpunord_ps(b, b)));
             } else {
                 const __m128d a = _mm_loadu_pd(values + j), b = _mm_loadu_pd(values + j + per);
-                any = _mm_or_ps(any, _mm_castpd_ps(_mm_or_pd(_mm_cmpunord_pd(a, a),
-                                                             _mm_cmpunord_pd(b, b))));
+                any = _mm_or_ps(
+                    any, _mm_castpd_ps(_mm_or_pd(_mm_cmpunord_pd(a, a), _mm_cmpunord_pd(b, b))));
             }
         }
         if (_mm_movemask_ps(any) != 0) return true;
@@ -208,8 +210,7 @@ bool has_nan(const Pixel* values, std::size_t n) {
 // would first fill it with zeros).
 template <class T>
 struct scratch {
-    explicit scratch(std::size_t n)
-        : data(static_cast<T*>(::operator new(n * sizeof(T)))) {}
+    explicit scratch(std::size_t n) : data(static_cast<T*>(::operator new(n * sizeof(T)))) {}
     ~scratch() { ::operator delete(data); }
     scratch(const scratch&) = delete;
     scratch& operator=(const scratch&) = delete;
@@ -250,7 +251,12 @@ struct window_reader {
     buffer<index> offset;  // of each tap from the centre, in the page
 
     window_reader(const Pixel* s, index m, index n, const tap_list& t, const filter_options& o)
-        : src(s), rows(m), cols(n), taps(t), options(o), r(reach_of(t)),
+        : src(s),
+          rows(m),
+          cols(n),
+          taps(t),
+          options(o),
+          r(reach_of(t)),
           offset(static_cast<std::size_t>(t.count)) {
         for (int a = 0; a < t.count; ++a) offset[a] = t.row_offset(a) + t.col_offset(a) * rows;
     }
@@ -302,7 +308,8 @@ void omit_nan_windows(const Pixel* src, Pixel* dst, index rows, index cols, cons
     gathered_rank lanes(taps, rank, uniform ? network : nullptr);
     constexpr std::size_t chunk = 128;  // the gathered windows stay in L1 up to 5x5
     const std::size_t stride = chunk + window_padding;
-    buffer<float> gathered(uniform && network != nullptr ? static_cast<std::size_t>(n) * stride : 0);
+    buffer<float> gathered(uniform && network != nullptr ? static_cast<std::size_t>(n) * stride
+                                                         : 0);
     buffer<const float*> tap(static_cast<std::size_t>(n));
     for (int a = 0; a < n && !gathered.empty(); ++a) tap[a] = gathered.data() + a * stride;
     // j(q) for q = 0..n-1, or -1 where the rank cannot be reached so.
@@ -440,9 +447,9 @@ bool default_options(const filter_options& options, bool numeric) {
 // Double or single pages with options. The 3 x 3 kernels and rank space
 // apply NaN rules themselves; the other windows take nan_rule_page.
 template <class Pixel>
-void filter_numeric_with_options(const Pixel* src, Pixel* dst, std::size_t rows,
-                                 std::size_t cols, std::size_t pages, const tap_list& taps,
-                                 std::int64_t threshold, const filter_options& options, kernel k) {
+void filter_numeric_with_options(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
+                                 std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                                 const filter_options& options, kernel k) {
     constexpr bool wide = sizeof(Pixel) == 8;
     if (pages == 0 || rows * cols == 0) return;
     const auto plain = [&](const Pixel* s, Pixel* d, std::size_t m, std::size_t n, std::size_t p) {
@@ -459,23 +466,23 @@ void filter_numeric_with_options(const Pixel* src, Pixel* dst, std::size_t rows,
     const network_kernel network = network_kernel_of(chosen_kernel(k));
     const bool in_3x3 = taps.within_3x3();
     const bool in_rank_space = !in_3x3 && window_takes_nan_rules(taps, network);
-    filter_with_options(src, dst, rows, cols, pages, taps, threshold, options,
-                        in_3x3 || in_rank_space, network,
-                        [&](const Pixel* s, Pixel* d, std::size_t m, std::size_t n) {
-                            if (in_3x3) {
-                                if constexpr (wide)
-                                    filter_3x3_double(s, d, m, n, 1, taps, threshold, k, options.nans);
-                                else
-                                    filter_3x3_single(s, d, m, n, 1, taps, threshold, k, options.nans);
-                            } else if (in_rank_space) {
-                                if constexpr (wide)
-                                    window_filter_double(s, d, m, n, 1, taps, threshold, network, options.nans);
-                                else
-                                    window_filter_single(s, d, m, n, 1, taps, threshold, network, options.nans);
-                            } else {
-                                plain(s, d, m, n, 1);
-                            }
-                        });
+    filter_with_options(
+        src, dst, rows, cols, pages, taps, threshold, options, in_3x3 || in_rank_space, network,
+        [&](const Pixel* s, Pixel* d, std::size_t m, std::size_t n) {
+            if (in_3x3) {
+                if constexpr (wide)
+                    filter_3x3_double(s, d, m, n, 1, taps, threshold, k, options.nans);
+                else
+                    filter_3x3_single(s, d, m, n, 1, taps, threshold, k, options.nans);
+            } else if (in_rank_space) {
+                if constexpr (wide)
+                    window_filter_double(s, d, m, n, 1, taps, threshold, network, options.nans);
+                else
+                    window_filter_single(s, d, m, n, 1, taps, threshold, network, options.nans);
+            } else {
+                plain(s, d, m, n, 1);
+            }
+        });
 }
 
 }  // namespace
@@ -492,9 +499,9 @@ void filter_single(const float* src, float* dst, std::size_t rows, std::size_t c
     filter_numeric_with_options(src, dst, rows, cols, pages, taps, threshold, options, k);
 }
 
-void filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
-                    std::size_t cols, std::size_t pages, const tap_list& taps,
-                    std::int64_t threshold, const filter_options& options, kernel k) {
+void filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows, std::size_t cols,
+                    std::size_t pages, const tap_list& taps, std::int64_t threshold,
+                    const filter_options& options, kernel k) {
     if (pages == 0 || rows * cols == 0) return;
     if (default_options(options, false))
         return filter_logical(src, dst, rows, cols, pages, taps, threshold, k);

@@ -84,7 +84,7 @@ logical_tables make_logical_tables(const tap_list& taps, std::int64_t threshold)
     bool uniform = true;
     for (int a = 0; a < taps.count; ++a)
         uniform = uniform && taps.doubled_weight[a] == taps.doubled_weight[0];
-    t.mode = !uniform ? logical_mode::general
+    t.mode = !uniform          ? logical_mode::general
              : taps.count == 9 ? logical_mode::count
                                : logical_mode::uniform;
     std::int64_t weight_at[window_size] = {};  // doubled weight by window position

@@ -41,11 +41,11 @@ struct plan {
     int col[window_size];  // window column of each tap, 0..2
     // uniform and last feed the path choice; the kernels read path and
     // variant, and the tests check the bounds.
-    bool uniform;          // every tap has the same weight
-    bool positive;         // every weight is above zero
-    bool lane_weights;     // weights and sums fit in 32-bit lanes
-    int rank;              // uniform: the sorted index that is selected
-    int first, last;       // positive: bounds on the selected sorted index
+    bool uniform;       // every tap has the same weight
+    bool positive;      // every weight is above zero
+    bool lane_weights;  // weights and sums fit in 32-bit lanes
+    int rank;           // uniform: the sorted index that is selected
+    int first, last;    // positive: bounds on the selected sorted index
     std::int32_t weight[window_size];
     std::int32_t threshold_minus_1;
     numeric_path path;

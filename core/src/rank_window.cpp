@@ -256,11 +256,13 @@ void filter_pages(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t co
                         // Exactly, where the ranks do not hold the order: a NaN
                         // walking in the sort, or -0 and +0 ordered by value
                         // where the sort keeps them in tap order.
-                        if (guard && ((q > 0 && !ruled) ||
-                                      (v == 0 && negatives.in_window > 0 && positives.in_window > 0))) {
+                        if (guard && ((q > 0 && !ruled) || (v == 0 && negatives.in_window > 0 &&
+                                                            positives.in_window > 0))) {
                             const float* at = padded.data() + base;
-                            for (std::size_t a = 0; a < tap_at.size(); ++a) window[a] = at[tap_at[a]];
-                            v = select_with_rule(window.data(), weights.data(), n, threshold, nans_rule, work);
+                            for (std::size_t a = 0; a < tap_at.size(); ++a)
+                                window[a] = at[tap_at[a]];
+                            v = select_with_rule(window.data(), weights.data(), n, threshold,
+                                                 nans_rule, work);
                         }
                         result[r] = v;
                         if (r + 1 == th) break;
@@ -276,7 +278,8 @@ void filter_pages(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t co
                         }
                     }
                     Pixel* column_dst = page_dst + (c0 + c) * rows + r0;
-                    for (std::size_t r = 0; r < th; ++r) column_dst[r] = static_cast<Pixel>(result[r]);
+                    for (std::size_t r = 0; r < th; ++r)
+                        column_dst[r] = static_cast<Pixel>(result[r]);
                 }
             }
     }

@@ -30,9 +30,9 @@ void window_sweep(const Pixel* src, std::size_t rows, std::size_t cols, std::siz
         const Pixel* page_src = src + page * rows * cols;
         for (std::size_t c = 0; c < cols; ++c) {
             for (int a = 0; a < n; ++a) {
-                const auto cc = std::clamp<std::ptrdiff_t>(
-                    static_cast<std::ptrdiff_t>(c) + taps.col_offset(a), 0,
-                    static_cast<std::ptrdiff_t>(cols) - 1);
+                const auto cc =
+                    std::clamp<std::ptrdiff_t>(static_cast<std::ptrdiff_t>(c) + taps.col_offset(a),
+                                               0, static_cast<std::ptrdiff_t>(cols) - 1);
                 column[a] = page_src + cc * m;
             }
             const std::size_t base = (page * cols + c) * rows;

@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "varnets/buffer.h"
 #include "exact.h"
 #include "plan.h"
 #include "rank_window.h"
+#include "varnets/buffer.h"
 
 namespace varnets {
 
@@ -40,8 +40,7 @@ buffer<network_step> sorting_network(int n, buffer<int>& slot) {
     slot.resize(static_cast<std::size_t>(p));
     buffer<char> padding(static_cast<std::size_t>(p));
     buffer<network_step> all;
-    padded_sorting_network(n, p, slot, padding,
-                           [&](int a, int b) { all.push_back({a, b, a, b}); });
+    padded_sorting_network(n, p, slot, padding, [&](int a, int b) { all.push_back({a, b, a, b}); });
     slot.resize(static_cast<std::size_t>(n));
     return all;
 }
@@ -60,7 +59,6 @@ buffer<network_step> rank_network(int n, int rank, int& result) {
     std::reverse(kept.begin(), kept.end());
     return kept;
 }
-
 
 // Where each tap reads: its row and column offsets, and how far they reach.
 struct tap_geometry {
@@ -97,9 +95,9 @@ class column_ring {
     using column = padded_column<Value, Notes>;
 
     column_ring(const tap_geometry& g, std::size_t strip)
-        : g_(g), entries_(static_cast<std::size_t>(2 * g.col_reach + 1)),
-          tap_(g.row.size()) {
-        for (auto& e : entries_) e.v.resize(strip + 2 * static_cast<std::size_t>(g.reach) + window_padding);
+        : g_(g), entries_(static_cast<std::size_t>(2 * g.col_reach + 1)), tap_(g.row.size()) {
+        for (auto& e : entries_)
+            e.v.resize(strip + 2 * static_cast<std::size_t>(g.reach) + window_padding);
     }
 
     // A new strip of h rows from s0 (the ring forgets its columns).
@@ -111,18 +109,21 @@ class column_ring {
 
     // Points every tap at row 0 of the strip in its column for output column c.
     template <class Pixel, class Load>
-    void move_to(const Pixel* page, std::size_t rows, std::size_t cols, std::size_t c, Load&& load) {
+    void move_to(const Pixel* page, std::size_t rows, std::size_t cols, std::size_t c,
+                 Load&& load) {
         window_.clear();
         for (std::size_t a = 0; a < tap_.size(); ++a) {
-            const std::ptrdiff_t cc = std::clamp<std::ptrdiff_t>(
-                static_cast<std::ptrdiff_t>(c) + g_.col[a], 0, static_cast<std::ptrdiff_t>(cols) - 1);
+            const std::ptrdiff_t cc =
+                std::clamp<std::ptrdiff_t>(static_cast<std::ptrdiff_t>(c) + g_.col[a], 0,
+                                           static_cast<std::ptrdiff_t>(cols) - 1);
             const std::size_t entry = static_cast<std::size_t>(cc) % entries_.size();
             column& e = entries_[entry];
             if (e.source != cc) {
                 load(e, page + static_cast<std::size_t>(cc) * rows, rows, first_, used_);
                 e.source = cc;
             }
-            if (std::find(window_.begin(), window_.end(), &e) == window_.end()) window_.push_back(&e);
+            if (std::find(window_.begin(), window_.end(), &e) == window_.end())
+                window_.push_back(&e);
             tap_[a] = e.v.data() + g_.reach + g_.row[a];
         }
     }
@@ -157,7 +158,8 @@ void copy_clamped(buffer<Value>& v, const Pixel* column, std::size_t rows, std::
     // Entries before row 0 and past the last row repeat the edge; the rest
     // is a straight conversion, which the compiler vectorises.
     const std::ptrdiff_t inside_from = std::clamp<std::ptrdiff_t>(-first, 0, count);
-    const std::ptrdiff_t inside_to = std::clamp<std::ptrdiff_t>(last + 1 - first, inside_from, count);
+    const std::ptrdiff_t inside_to =
+        std::clamp<std::ptrdiff_t>(last + 1 - first, inside_from, count);
     Value* out = v.data();
     for (std::ptrdiff_t i = 0; i < inside_from; ++i) out[i] = static_cast<Value>(column[0]);
     const Pixel* from = column + first;
@@ -274,52 +276,54 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     const std::size_t span = 2 * static_cast<std::size_t>(g.reach) + 1;  // rows a window spans
     column_ring<float, special_values> ring(g, strip);
     aligned_floats out(strip + window_padding);
-    aligned_floats scratch(kernel != nullptr ? (weighted ? 2 : 1) * network.slots * network.chunk : 1);
+    aligned_floats scratch(kernel != nullptr ? (weighted ? 2 : 1) * network.slots * network.chunk
+                                             : 1);
     buffer<float> values(n);
     exact_workspace work;
 
-    for_each_strip(src, dst, rows, cols, pages, strip,
-                   [&](const auto* page_src, auto* page_dst, std::size_t s0, std::size_t h) {
-        ring.start_strip(s0, h);
-        for (std::size_t c = 0; c < cols; ++c) {
-            ring.move_to(page_src, rows, cols, c, load_float_column<Pixel>);
-            const float* const* tap = ring.taps();
-            const auto exact = [&](std::size_t r) {
-                for (int a = 0; a < n; ++a) values[a] = tap[a][r];
-                return exact_select(values.data(), taps.doubled_weight, n, threshold, work);
-            };
-            float* result = out.get();
-            if (kernel == nullptr || !kernel(network, tap, h, result, scratch.get())) {
-                for (std::size_t r = 0; r < h; ++r) result[r] = exact(r);
-            } else {
-                bool nan = false, negative = false, positive = false;
-                for (const float_column* e : ring.window()) {
-                    nan |= e->notes.nan;
-                    negative |= e->notes.negative_zero;
-                    positive |= e->notes.positive_zero;
-                }
-                // Windows the network cannot take: a NaN anywhere in rows
-                // r - reach .. r + reach of the window's columns, or a zero
-                // result where -0 and +0 meet.
-                if (nan || (negative && positive)) {
-                    for (std::size_t r = 0; r < h; ++r) {
-                        bool redo = false, below = false, above = false;
-                        for (const float_column* e : ring.window()) {
-                            const special_values& s = e->notes;
-                            redo |= s.nan && s.in(s.nans_before, r, r + span);
-                            if (result[r] == 0 && (s.negative_zero || s.positive_zero)) {
-                                below |= s.in(s.negatives_before, r, r + span);
-                                above |= s.in(s.positives_before, r, r + span);
+    for_each_strip(
+        src, dst, rows, cols, pages, strip,
+        [&](const auto* page_src, auto* page_dst, std::size_t s0, std::size_t h) {
+            ring.start_strip(s0, h);
+            for (std::size_t c = 0; c < cols; ++c) {
+                ring.move_to(page_src, rows, cols, c, load_float_column<Pixel>);
+                const float* const* tap = ring.taps();
+                const auto exact = [&](std::size_t r) {
+                    for (int a = 0; a < n; ++a) values[a] = tap[a][r];
+                    return exact_select(values.data(), taps.doubled_weight, n, threshold, work);
+                };
+                float* result = out.get();
+                if (kernel == nullptr || !kernel(network, tap, h, result, scratch.get())) {
+                    for (std::size_t r = 0; r < h; ++r) result[r] = exact(r);
+                } else {
+                    bool nan = false, negative = false, positive = false;
+                    for (const float_column* e : ring.window()) {
+                        nan |= e->notes.nan;
+                        negative |= e->notes.negative_zero;
+                        positive |= e->notes.positive_zero;
+                    }
+                    // Windows the network cannot take: a NaN anywhere in rows
+                    // r - reach .. r + reach of the window's columns, or a zero
+                    // result where -0 and +0 meet.
+                    if (nan || (negative && positive)) {
+                        for (std::size_t r = 0; r < h; ++r) {
+                            bool redo = false, below = false, above = false;
+                            for (const float_column* e : ring.window()) {
+                                const special_values& s = e->notes;
+                                redo |= s.nan && s.in(s.nans_before, r, r + span);
+                                if (result[r] == 0 && (s.negative_zero || s.positive_zero)) {
+                                    below |= s.in(s.negatives_before, r, r + span);
+                                    above |= s.in(s.positives_before, r, r + span);
+                                }
                             }
+                            if (redo || (below && above)) result[r] = exact(r);
                         }
-                        if (redo || (below && above)) result[r] = exact(r);
                     }
                 }
+                Pixel* column_dst = page_dst + c * rows + s0;
+                for (std::size_t r = 0; r < h; ++r) column_dst[r] = static_cast<Pixel>(result[r]);
             }
-            Pixel* column_dst = page_dst + c * rows + s0;
-            for (std::size_t r = 0; r < h; ++r) column_dst[r] = static_cast<Pixel>(result[r]);
-        }
-    });
+        });
 }
 
 // Byte columns note nothing.
@@ -341,50 +345,57 @@ void box_count_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t r
     const auto last_row = static_cast<std::ptrdiff_t>(rows) - 1;
     const auto last_col = static_cast<std::ptrdiff_t>(cols) - 1;
     // Counts reach m * n <= 255^2, and column prefixes strip + m - 1 rows.
-    static_assert(max_window_side * max_window_side <= 65535 && strip_rows + max_window_side <= 65535);
+    static_assert(max_window_side * max_window_side <= 65535 &&
+                  strip_rows + max_window_side <= 65535);
     buffer<std::uint8_t> verdict(static_cast<std::size_t>(m) * n + 1);
     for (std::size_t k = 0; k < verdict.size(); ++k)
         verdict[k] = static_cast<std::int64_t>(k) * w < threshold;
     buffer<std::uint16_t> prefix(strip + static_cast<std::size_t>(m));
     buffer<std::uint16_t> column_counts(static_cast<std::size_t>(n) * strip);
     buffer<std::uint16_t> total(strip);
-    for_each_strip(src, dst, rows, cols, pages, strip,
-                   [&](const auto* page_src, auto* page_dst, std::size_t s0, std::size_t h) {
-        // Zeros in rows r - row_reach .. r + row_reach of window column p
-        // (an image column, clamped), for the strip's rows r.
-        const auto counts_of = [&](std::ptrdiff_t p) {
-            std::uint16_t* counts =
-                column_counts.data() + static_cast<std::size_t>((p + col_reach) % n) * strip;
-            const std::uint8_t* column =
-                page_src + static_cast<std::size_t>(std::clamp<std::ptrdiff_t>(p, 0, last_col)) * rows;
-            const std::ptrdiff_t first = static_cast<std::ptrdiff_t>(s0) - row_reach;
-            for (std::size_t i = 0; i + 1 < h + static_cast<std::size_t>(m); ++i) {
-                const std::ptrdiff_t row =
-                    std::clamp<std::ptrdiff_t>(first + static_cast<std::ptrdiff_t>(i), 0, last_row);
-                prefix[i + 1] = static_cast<std::uint16_t>(prefix[i] + (column[row] == 0));
+    for_each_strip(
+        src, dst, rows, cols, pages, strip,
+        [&](const auto* page_src, auto* page_dst, std::size_t s0, std::size_t h) {
+            // Zeros in rows r - row_reach .. r + row_reach of window column p
+            // (an image column, clamped), for the strip's rows r.
+            const auto counts_of = [&](std::ptrdiff_t p) {
+                std::uint16_t* counts =
+                    column_counts.data() + static_cast<std::size_t>((p + col_reach) % n) * strip;
+                const std::uint8_t* column =
+                    page_src +
+                    static_cast<std::size_t>(std::clamp<std::ptrdiff_t>(p, 0, last_col)) * rows;
+                const std::ptrdiff_t first = static_cast<std::ptrdiff_t>(s0) - row_reach;
+                for (std::size_t i = 0; i + 1 < h + static_cast<std::size_t>(m); ++i) {
+                    const std::ptrdiff_t row = std::clamp<std::ptrdiff_t>(
+                        first + static_cast<std::ptrdiff_t>(i), 0, last_row);
+                    prefix[i + 1] = static_cast<std::uint16_t>(prefix[i] + (column[row] == 0));
+                }
+                for (std::size_t r = 0; r < h; ++r)
+                    counts[r] = static_cast<std::uint16_t>(prefix[r + static_cast<std::size_t>(m)] -
+                                                           prefix[r]);
+                return counts;
+            };
+            prefix[0] = 0;
+            std::fill(total.begin(), total.begin() + static_cast<std::ptrdiff_t>(h), 0);
+            for (std::ptrdiff_t p = -col_reach; p < col_reach; ++p) {
+                const std::uint16_t* counts = counts_of(p);
+                for (std::size_t r = 0; r < h; ++r)
+                    total[r] = static_cast<std::uint16_t>(total[r] + counts[r]);
             }
-            for (std::size_t r = 0; r < h; ++r)
-                counts[r] = static_cast<std::uint16_t>(prefix[r + static_cast<std::size_t>(m)] - prefix[r]);
-            return counts;
-        };
-        prefix[0] = 0;
-        std::fill(total.begin(), total.begin() + static_cast<std::ptrdiff_t>(h), 0);
-        for (std::ptrdiff_t p = -col_reach; p < col_reach; ++p) {
-            const std::uint16_t* counts = counts_of(p);
-            for (std::size_t r = 0; r < h; ++r) total[r] = static_cast<std::uint16_t>(total[r] + counts[r]);
-        }
-        for (std::size_t c = 0; c < cols; ++c) {
-            const auto cc = static_cast<std::ptrdiff_t>(c);
-            const std::uint16_t* entering = counts_of(cc + col_reach);
-            for (std::size_t r = 0; r < h; ++r) total[r] = static_cast<std::uint16_t>(total[r] + entering[r]);
-            std::uint8_t* column_dst = page_dst + c * rows + s0;
-            for (std::size_t r = 0; r < h; ++r) column_dst[r] = verdict[total[r]];
-            // The leftmost column leaves; its slot takes the next entering one.
-            const std::uint16_t* leaving =
-                column_counts.data() + c % static_cast<std::size_t>(n) * strip;
-            for (std::size_t r = 0; r < h; ++r) total[r] = static_cast<std::uint16_t>(total[r] - leaving[r]);
-        }
-    });
+            for (std::size_t c = 0; c < cols; ++c) {
+                const auto cc = static_cast<std::ptrdiff_t>(c);
+                const std::uint16_t* entering = counts_of(cc + col_reach);
+                for (std::size_t r = 0; r < h; ++r)
+                    total[r] = static_cast<std::uint16_t>(total[r] + entering[r]);
+                std::uint8_t* column_dst = page_dst + c * rows + s0;
+                for (std::size_t r = 0; r < h; ++r) column_dst[r] = verdict[total[r]];
+                // The leftmost column leaves; its slot takes the next entering one.
+                const std::uint16_t* leaving =
+                    column_counts.data() + c % static_cast<std::size_t>(n) * strip;
+                for (std::size_t r = 0; r < h; ++r)
+                    total[r] = static_cast<std::uint16_t>(total[r] - leaving[r]);
+            }
+        });
 }
 
 }  // namespace
@@ -432,19 +443,21 @@ void window_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size
     buffer<std::int64_t> false_weight(strip);
     for_each_strip(src, dst, rows, cols, pages, strip,
                    [&](const auto* page_src, auto* page_dst, std::size_t s0, std::size_t h) {
-        ring.start_strip(s0, h);
-        for (std::size_t c = 0; c < cols; ++c) {
-            ring.move_to(page_src, rows, cols, c, load_byte_column);
-            std::fill(false_weight.begin(), false_weight.begin() + h, 0);
-            for (int a = 0; a < n; ++a) {
-                const std::uint8_t* t = ring.taps()[a];
-                const std::int64_t w = taps.doubled_weight[a];
-                for (std::size_t r = 0; r < h; ++r) false_weight[r] += t[r] == 0 ? w : 0;
-            }
-            std::uint8_t* column_dst = page_dst + c * rows + s0;
-            for (std::size_t r = 0; r < h; ++r) column_dst[r] = false_weight[r] < threshold;
-        }
-    });
+                       ring.start_strip(s0, h);
+                       for (std::size_t c = 0; c < cols; ++c) {
+                           ring.move_to(page_src, rows, cols, c, load_byte_column);
+                           std::fill(false_weight.begin(), false_weight.begin() + h, 0);
+                           for (int a = 0; a < n; ++a) {
+                               const std::uint8_t* t = ring.taps()[a];
+                               const std::int64_t w = taps.doubled_weight[a];
+                               for (std::size_t r = 0; r < h; ++r)
+                                   false_weight[r] += t[r] == 0 ? w : 0;
+                           }
+                           std::uint8_t* column_dst = page_dst + c * rows + s0;
+                           for (std::size_t r = 0; r < h; ++r)
+                               column_dst[r] = false_weight[r] < threshold;
+                       }
+                   });
 }
 
 }  // namespace varnets

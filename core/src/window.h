@@ -90,7 +90,7 @@ struct selection_network {
     int taps;
     int slots;
     int result;
-    std::size_t chunk;  // rows per pass, a multiple of window_lanes
+    std::size_t chunk;                      // rows per pass, a multiple of window_lanes
     const std::int32_t* weights = nullptr;  // minus each tap's doubled weight
     const int* sorted = nullptr;
     std::int32_t total = 0;      // the sum of the doubled weights
@@ -114,12 +114,12 @@ using network_kernel = bool (*)(const selection_network& network, const float* c
 constexpr std::size_t window_lanes = 16;
 constexpr std::size_t window_padding = window_lanes;
 
-bool avx2_run_network(const selection_network& network, const float* const* tap,
-                       std::size_t h, float* out, float* scratch);
-bool avx512_run_network(const selection_network& network, const float* const* tap,
-                       std::size_t h, float* out, float* scratch);
-bool neon_run_network(const selection_network& network, const float* const* tap,
-                       std::size_t h, float* out, float* scratch);
+bool avx2_run_network(const selection_network& network, const float* const* tap, std::size_t h,
+                      float* out, float* scratch);
+bool avx512_run_network(const selection_network& network, const float* const* tap, std::size_t h,
+                        float* out, float* scratch);
+bool neon_run_network(const selection_network& network, const float* const* tap, std::size_t h,
+                      float* out, float* scratch);
 
 // 64-byte aligned floats for the vector kernels. (Aligned operator new[]
 // needs a newer C++ runtime than older MATLAB releases load.)

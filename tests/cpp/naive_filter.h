@@ -78,8 +78,8 @@ std::vector<Pixel> numeric(const std::vector<Pixel>& page, long rows, long cols,
             for (int i = 0; i < m * n; ++i) {
                 const std::int64_t w = round_half_up(weights[i]);
                 if (w == 0) continue;
-                const float v = static_cast<float>(padded(
-                    page, rows, cols, r + i % m - (m - 1) / 2, c + i / m - (n - 1) / 2, mode));
+                const float v = static_cast<float>(padded(page, rows, cols, r + i % m - (m - 1) / 2,
+                                                          c + i / m - (n - 1) / 2, mode));
                 nan = nan || std::isnan(v);
                 if (std::isnan(v) && mode.rule == nans::omit) {
                     dropped += w;
@@ -105,8 +105,8 @@ std::vector<Pixel> numeric(const std::vector<Pixel>& page, long rows, long cols,
 
 // Nonzero bytes are true. True when the weight of false values is below the threshold.
 inline std::vector<std::uint8_t> logical(const std::vector<std::uint8_t>& page, long rows,
-                                         long cols, const double* weights, double order,
-                                         int m = 3, int n = 3, const modes& mode = {}) {
+                                         long cols, const double* weights, double order, int m = 3,
+                                         int n = 3, const modes& mode = {}) {
     std::int64_t total = 0;
     for (int i = 0; i < m * n; ++i) total += round_half_up(weights[i]);
     const std::int64_t threshold = total - round_order(order);

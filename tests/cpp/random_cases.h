@@ -84,8 +84,8 @@ inline std::vector<double> window_weights(random_cases::engine& rng, int m, int 
         case 3:  // binomial-like: row weight times column weight
             for (int j = 0; j < n; ++j)
                 for (int i = 0; i < m; ++i)
-                    w[static_cast<size_t>(i + j * m)] = (1 + std::min(i, m - 1 - i)) *
-                                                        (1 + std::min(j, n - 1 - j));
+                    w[static_cast<size_t>(i + j * m)] =
+                        (1 + std::min(i, m - 1 - i)) * (1 + std::min(j, n - 1 - j));
             break;
         case 4:
             for (double& v : w) v = std::uniform_int_distribution<int>(-2, 3)(rng);

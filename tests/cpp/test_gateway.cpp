@@ -90,8 +90,8 @@ const std::vector<bad_call> bad_calls = {
      },
      1, "'omitnan' and 'includenan' conflict"},
     {"an option in place of T", "function_Varnets:orderClass",
-     [] { return args(image3x4(), unit_mask(), text("symmetric")); },
-     1, "function_Varnets(A, [], [], 'symmetric')"},
+     [] { return args(image3x4(), unit_mask(), text("symmetric")); }, 1,
+     "function_Varnets(A, [], [], 'symmetric')"},
     {"two outputs", "function_Varnets:nargout", [] { return args(image3x4()); }, 2},
     {"int16 image", "function_Varnets:imageClass",
      [] {
@@ -306,8 +306,8 @@ TEST(gateway, weights_and_order_of_any_real_class_act_as_their_values) {
     const std::vector<double> negative = {1, -2, 1, 2, 3, -1, 1, 2, 1};
     for (mxClassID id : {mxSINGLE_CLASS, mxINT8_CLASS, mxUINT8_CLASS, mxINT16_CLASS, mxUINT16_CLASS,
                          mxINT32_CLASS, mxUINT32_CLASS, mxINT64_CLASS, mxUINT64_CLASS}) {
-        const bool is_signed = id == mxSINGLE_CLASS || id == mxINT8_CLASS ||
-                               id == mxINT16_CLASS || id == mxINT32_CLASS || id == mxINT64_CLASS;
+        const bool is_signed = id == mxSINGLE_CLASS || id == mxINT8_CLASS || id == mxINT16_CLASS ||
+                               id == mxINT32_CLASS || id == mxINT64_CLASS;
         const std::vector<double>& w = is_signed ? negative : positive;
         const double t = is_signed ? -2 : 2;
         auto reference = call_module({image.get(), weights(w).get(), scalar(t).get()});
@@ -330,7 +330,8 @@ TEST(gateway, weights_at_the_int32_edges_of_rounding_are_accepted) {
     for (double edge : {-2147483648.5, 2147483647.4}) {
         const double w[9] = {1, 2, 1, 2, edge, 2, 1, 2, 1};
         auto out = call_module({image.get(), weights({w, w + 9}).get()});
-        EXPECT_TRUE(same_image(contents<double>(out.get()), naive::numeric(values, 3, 4, w, 0), 3, 4))
+        EXPECT_TRUE(
+            same_image(contents<double>(out.get()), naive::numeric(values, 3, 4, w, 0), 3, 4))
             << edge;
     }
 }

@@ -135,8 +135,8 @@ TEST(dispatch, cpu_words_decide_the_x86_kernels) {
     namespace b = cpuid_bit;
     const unsigned leaf1 = 1u << b::fma | 1u << b::popcnt | 1u << b::osxsave | 1u << b::avx;
     const unsigned avx2_ebx = 1u << b::bmi1 | 1u << b::avx2 | 1u << b::bmi2;
-    const unsigned avx512_ebx = avx2_ebx | 1u << b::avx512f | 1u << b::avx512dq |
-                                1u << b::avx512bw | 1u << b::avx512vl;
+    const unsigned avx512_ebx =
+        avx2_ebx | 1u << b::avx512f | 1u << b::avx512dq | 1u << b::avx512bw | 1u << b::avx512vl;
     const std::uint64_t ymm_saved = 0x7, zmm_saved = 0xE7;
     struct cpu {
         const char* what;
@@ -154,7 +154,10 @@ TEST(dispatch, cpu_words_decide_the_x86_kernels) {
         {"no OSXSAVE", {16, leaf1 & ~(1u << b::osxsave), avx512_ebx, 0}, false, false},
         {"AVX2 without BMI2", {16, leaf1, avx2_ebx & ~(1u << b::bmi2), ymm_saved}, false, false},
         {"AVX2 without FMA", {16, leaf1 & ~(1u << b::fma), avx2_ebx, ymm_saved}, false, false},
-        {"AVX-512 without BW", {16, leaf1, avx512_ebx & ~(1u << b::avx512bw), zmm_saved}, true, false},
+        {"AVX-512 without BW",
+         {16, leaf1, avx512_ebx & ~(1u << b::avx512bw), zmm_saved},
+         true,
+         false},
         {"nothing", {0, 0, 0, 0}, false, false},
     };
     for (const cpu& c : table) {
@@ -211,7 +214,7 @@ TEST(dispatch, environment_names_the_automatic_kernel) {
 // Each vector kernel against the scalar one.
 
 class vector_kernel : public ::testing::TestWithParam<kernel> {
-protected:
+  protected:
     void SetUp() override {
         if (!varnets::kernel_available(GetParam()))
             GTEST_SKIP() << "the " << varnets::kernel_name(GetParam())
@@ -220,8 +223,11 @@ protected:
     }
 };
 
-INSTANTIATE_TEST_SUITE_P(kernels, vector_kernel, ::testing::Values(kernel::avx2, kernel::avx512, kernel::neon),
-                         [](const auto& info) { return std::string(varnets::kernel_name(info.param)); });
+INSTANTIATE_TEST_SUITE_P(kernels, vector_kernel,
+                         ::testing::Values(kernel::avx2, kernel::avx512, kernel::neon),
+                         [](const auto& info) {
+                             return std::string(varnets::kernel_name(info.param));
+                         });
 
 struct mask_case {
     const char* name;
@@ -359,7 +365,8 @@ TEST_P(vector_kernel, lone_specials_at_strip_block_and_image_edges) {
                 for (size_t col : pl.at_cols) {
                     const size_t rows = pl.rows, cols = pl.cols;
                     std::vector<double> values(rows * cols);
-                    for (size_t k = 0; k < values.size(); ++k) values[k] = special == 0 ? 0.0 : k % 7;
+                    for (size_t k = 0; k < values.size(); ++k)
+                        values[k] = special == 0 ? 0.0 : k % 7;
                     values[row + col * rows] = special;
                     for (const auto& m : {masks[0], masks[6], masks[4]})
                         ASSERT_TRUE(matches_scalar<double>(GetParam(), values, rows, cols, m.w, 0))
@@ -451,8 +458,8 @@ TEST_P(vector_kernel, stacks_of_pages_match_page_by_page) {
             std::vector<std::uint8_t> bytes(count), expected_bytes(count);
             auto got_bytes = unwritten<std::uint8_t>(count + 1);
             for (size_t k = 0; k < count; ++k) bytes[k] = values[k] != 0 && k % 3 != 0;
-            varnets::filter_logical(bytes.data(), got_bytes.data() + 1, st.rows, st.cols,
-                                    st.pages, taps, threshold, GetParam());
+            varnets::filter_logical(bytes.data(), got_bytes.data() + 1, st.rows, st.cols, st.pages,
+                                    taps, threshold, GetParam());
             for (size_t p = 0; p < st.pages; ++p) {
                 varnets::filter_double(in.data() + p * page, expected.data() + p * page, st.rows,
                                        st.cols, taps, threshold, kernel::scalar);
@@ -461,8 +468,8 @@ TEST_P(vector_kernel, stacks_of_pages_match_page_by_page) {
             }
             ASSERT_TRUE(same_image(got.data() + 1, expected.data(), st.rows, st.cols, st.pages))
                 << "double, weights " << m.name;
-            ASSERT_TRUE(same_image(got_bytes.data() + 1, expected_bytes.data(), st.rows, st.cols,
-                                   st.pages))
+            ASSERT_TRUE(
+                same_image(got_bytes.data() + 1, expected_bytes.data(), st.rows, st.cols, st.pages))
                 << "logical, weights " << m.name;
         }
     }

@@ -36,7 +36,9 @@ const named_border borders[] = {
 };
 
 const char* rule_name(varnets::nan_rule r) {
-    return r == varnets::nan_rule::walk ? "walk" : r == varnets::nan_rule::omit ? "omitnan" : "includenan";
+    return r == varnets::nan_rule::walk   ? "walk"
+           : r == varnets::nan_rule::omit ? "omitnan"
+                                          : "includenan";
 }
 
 // NaN where they are hardest: along one edge, in the corners, a block wider
@@ -51,9 +53,7 @@ void place_nans(random_cases::engine& rng, std::vector<double>& page, size_t row
         case 1:
             for (size_t c = 0; c < cols; ++c) at(unit(rng) < 0.5 ? 0 : rows - 1, c) = nan;
             break;
-        case 2:
-            at(0, 0) = at(rows - 1, 0) = at(0, cols - 1) = at(rows - 1, cols - 1) = nan;
-            break;
+        case 2: at(0, 0) = at(rows - 1, 0) = at(0, cols - 1) = at(rows - 1, cols - 1) = nan; break;
         case 3:
             for (size_t c = 0; c < std::min(cols, static_cast<size_t>(n + 1)); ++c)
                 for (size_t r = 0; r < std::min(rows, static_cast<size_t>(m + 1)); ++r)
@@ -78,8 +78,10 @@ std::vector<mode_case> cases(random_cases::engine& rng) {
     std::vector<mode_case> out;
     std::uniform_int_distribution<int> side(0, 4);
     std::uniform_int_distribution<size_t> extent(1, 30);
-    for (int i = 0; i < 90; ++i) out.push_back({2 * side(rng) + 1, 2 * side(rng) + 1, extent(rng), extent(rng)});
-    for (int i = 0; i < 40; ++i) out.push_back({3, 3, extent(rng), extent(rng)});  // the 3x3 kernels' own rules
+    for (int i = 0; i < 90; ++i)
+        out.push_back({2 * side(rng) + 1, 2 * side(rng) + 1, extent(rng), extent(rng)});
+    for (int i = 0; i < 40; ++i)
+        out.push_back({3, 3, extent(rng), extent(rng)});  // the 3x3 kernels' own rules
     out.push_back({3, 3, 70, 65});
     out.push_back({5, 7, 61, 90});
     out.push_back({11, 11, 60, 50});
@@ -101,8 +103,7 @@ void check_case(random_cases::engine& rng, const mode_case& c, const named_borde
     const auto taps = varnets::make_tap_list(w.data(), c.m, c.n);
     const auto threshold = varnets::make_threshold(taps, t);
     const varnets::filter_options options{b.core, b.pad, rule};
-    const naive::modes mode{b.reference, b.pad,
-                            static_cast<naive::nans>(static_cast<int>(rule))};
+    const naive::modes mode{b.reference, b.pad, static_cast<naive::nans>(static_cast<int>(rule))};
     const long rows = static_cast<long>(c.rows), cols = static_cast<long>(c.cols);
     const auto describe = [&](kernel k) {
         std::ostringstream s;
@@ -126,11 +127,11 @@ void check_case(random_cases::engine& rng, const mode_case& c, const named_borde
         for (kernel k : kernels_here()) {
             auto got = unwritten<Pixel>(page.size());
             if constexpr (sizeof(Pixel) == 8)
-                varnets::filter_double(page.data(), got.data(), c.rows, c.cols, 1, taps,
-                                       threshold, options, k);
+                varnets::filter_double(page.data(), got.data(), c.rows, c.cols, 1, taps, threshold,
+                                       options, k);
             else
-                varnets::filter_single(page.data(), got.data(), c.rows, c.cols, 1, taps,
-                                       threshold, options, k);
+                varnets::filter_single(page.data(), got.data(), c.rows, c.cols, 1, taps, threshold,
+                                       options, k);
             ASSERT_TRUE(same_image(got, expected, c.rows, c.cols)) << describe(k);
         }
     }
@@ -195,7 +196,8 @@ TEST(modes, options_after_t_reach_the_filter) {
             in.push_back(flags.back().get());
         }
         const auto out = call_module(in);
-        const auto expected = naive::numeric(a, 3, 4, std::vector<double>(9, 1.0).data(), 0, 3, 3, r.mode);
+        const auto expected =
+            naive::numeric(a, 3, 4, std::vector<double>(9, 1.0).data(), 0, 3, 3, r.mode);
         EXPECT_TRUE(same_image(contents<double>(out.get()), expected, 3, 4)) << r.flags[0];
     }
     // Binary images: 'indexed' pads with false, so with T = 4 (true while
@@ -206,9 +208,9 @@ TEST(modes, options_after_t_reach_the_filter) {
     auto indexed = text("indexed"), omit = text("omitnan");
     const auto out = call_module({binary.get(), mask.get(), t.get(), indexed.get(), omit.get()});
     const auto got = contents<std::uint8_t>(out.get());
-    const auto expected = naive::logical(std::vector<std::uint8_t>(9, 1), 3, 3,
-                                         std::vector<double>(9, 1.0).data(), 4, 3, 3,
-                                         {naive::edge::constant, 0, naive::nans::walk});
+    const auto expected =
+        naive::logical(std::vector<std::uint8_t>(9, 1), 3, 3, std::vector<double>(9, 1.0).data(), 4,
+                       3, 3, {naive::edge::constant, 0, naive::nans::walk});
     EXPECT_TRUE(same_image(got, expected, 3, 3));
     EXPECT_EQ(got, std::vector<std::uint8_t>({0, 0, 0, 0, 1, 0, 0, 0, 0}));
 }

@@ -54,8 +54,7 @@ void check_numeric(random_cases::engine& rng, const window_case& c, std::vector<
     }
 }
 
-void check_logical(random_cases::engine& rng, const window_case& c,
-                   std::vector<double> w = {}) {
+void check_logical(random_cases::engine& rng, const window_case& c, std::vector<double> w = {}) {
     const double density = std::uniform_real_distribution<double>(0, 1)(rng);
     std::vector<std::uint8_t> page(c.rows * c.cols);
     for (auto& v : page) v = std::uniform_real_distribution<double>(0, 1)(rng) < density ? 7 : 0;
@@ -69,7 +68,8 @@ void check_logical(random_cases::engine& rng, const window_case& c,
         std::vector<std::uint8_t> got(page.size(), 0xA5);
         varnets::filter_logical(page.data(), got.data(), c.rows, c.cols, taps, threshold, k);
         ASSERT_TRUE(same_image(got, expected, c.rows, c.cols))
-            << varnets::kernel_name(k) << " kernel, " << c.m << "x" << c.n << " window, order " << t;
+            << varnets::kernel_name(k) << " kernel, " << c.m << "x" << c.n << " window, order "
+            << t;
     }
 }
 
@@ -79,7 +79,8 @@ std::vector<window_case> cases(random_cases::engine& rng) {
     std::vector<window_case> out;
     std::uniform_int_distribution<int> side(0, 7);
     std::uniform_int_distribution<size_t> extent(1, 40);
-    for (int i = 0; i < 120; ++i) out.push_back({2 * side(rng) + 1, 2 * side(rng) + 1, extent(rng), extent(rng)});
+    for (int i = 0; i < 120; ++i)
+        out.push_back({2 * side(rng) + 1, 2 * side(rng) + 1, extent(rng), extent(rng)});
     out.push_back({31, 31, 40, 37});
     out.push_back({1, 61, 9, 70});
     out.push_back({61, 1, 600, 3});  // more rows than one strip
@@ -184,9 +185,9 @@ TEST(windows, exact_selection_equals_the_insertion_sort) {
         std::vector<std::int64_t> weights(n);
         const bool uniform = trial % 3 == 0;
         for (int a = 0; a < n; ++a) {
-            values[a] = static_cast<float>(random_cases::pick(
-                rng, {std::numeric_limits<double>::quiet_NaN(), -0.0, 0.0, 1, 2, 3, -1,
-                      std::numeric_limits<double>::infinity()}));
+            values[a] = static_cast<float>(
+                random_cases::pick(rng, {std::numeric_limits<double>::quiet_NaN(), -0.0, 0.0, 1, 2,
+                                         3, -1, std::numeric_limits<double>::infinity()}));
             weights[a] = uniform ? 2 : 2 * std::uniform_int_distribution<int>(-3, 4)(rng);
             if (values[a] != values[a]) {  // a payload per tap tells which NaN was chosen
                 const std::uint32_t bits = 0x7fc00000u | static_cast<std::uint32_t>(a);
@@ -201,7 +202,8 @@ TEST(windows, exact_selection_equals_the_insertion_sort) {
         std::vector<std::int64_t> w = weights;
         const float expected = varnets::numeric_pixel(v.data(), w.data(), n, threshold);
         const float got = varnets::exact_select(values.data(), weights.data(), n, threshold, work);
-        ASSERT_TRUE(same_image(&got, &expected, 1, 1)) << "trial " << trial << ", " << n << " values";
+        ASSERT_TRUE(same_image(&got, &expected, 1, 1))
+            << "trial " << trial << ", " << n << " values";
     }
 }
 

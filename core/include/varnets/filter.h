@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+
 #include "varnets/buffer.h"
 
 namespace varnets {

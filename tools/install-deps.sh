@@ -18,6 +18,7 @@ packages=(
   libopencv-dev                                 # the benchmark's peer
   gnuplot-nox                                   # the benchmark's plot
   clang libclang-rt-14-dev                      # fuzzing
+  clang-format                                  # the layout check
   g++-mingw-w64-x86-64-posix mingw-w64-tools    # the Windows MATLAB module (.mexw64)
   wine64                                        # and its load test
   g++-aarch64-linux-gnu qemu-user-static        # the C++ tests built for AArch64, run emulated

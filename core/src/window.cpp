@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 
 #include "exact.h"
 #include "plan.h"
@@ -95,7 +96,10 @@ class column_ring {
     using column = padded_column<Value, Notes>;
 
     column_ring(const tap_geometry& g, std::size_t strip)
-        : g_(g), entries_(static_cast<std::size_t>(2 * g.col_reach + 1)), tap_(g.row.size()) {
+        : g_(g),
+          entries_(static_cast<std::size_t>(2 * g.col_reach + 1)),
+          tap_(g.row.size()),
+          tap_column_(g.row.size()) {
         for (auto& e : entries_)
             e.v.resize(strip + 2 * static_cast<std::size_t>(g.reach) + window_padding);
     }
@@ -125,16 +129,21 @@ class column_ring {
             if (std::find(window_.begin(), window_.end(), &e) == window_.end())
                 window_.push_back(&e);
             tap_[a] = e.v.data() + g_.reach + g_.row[a];
+            tap_column_[a] = &e;
         }
     }
 
     const Value* const* taps() const { return tap_.data(); }
+    // The column tap a reads, and where in it: taps()[a] - its v.data().
+    const column& tap_column(std::size_t a) const { return *tap_column_[a]; }
+    std::ptrdiff_t tap_row(std::size_t a) const { return g_.reach + g_.row[a]; }
     const buffer<const column*>& window() const { return window_; }
 
   private:
     const tap_geometry& g_;
     buffer<column> entries_;
     buffer<const Value*> tap_;
+    buffer<const column*> tap_column_;
     buffer<const column*> window_;
     std::ptrdiff_t first_ = 0;
     std::size_t used_ = 0;
@@ -173,6 +182,8 @@ void copy_clamped(buffer<Value>& v, const Pixel* column, std::size_t rows, std::
 struct special_values {
     bool nan = false, negative_zero = false, positive_zero = false;
     buffer<std::int32_t> nans_before, negatives_before, positives_before;
+    // Columns with NaN: the values with every NaN as -Inf, and as +Inf.
+    buffer<float> low, high;
 
     static bool in(const buffer<std::int32_t>& before, std::size_t from, std::size_t to) {
         return before[to] != before[from];
@@ -208,6 +219,15 @@ void load_float_column(float_column& out, const Pixel* column, std::size_t rows,
         s.positives_before[i + 1] = s.positives_before[i] + positive;
         s.negative_zero |= negative;
         s.positive_zero |= positive;
+    }
+    if (nan) {
+        constexpr float inf = std::numeric_limits<float>::infinity();
+        s.low.resize(out.v.size());
+        s.high.resize(out.v.size());
+        for (std::size_t i = 0; i < out.v.size(); ++i) {
+            s.low[i] = v[i] != v[i] ? -inf : v[i];
+            s.high[i] = v[i] != v[i] ? inf : v[i];
+        }
     }
 }
 
@@ -280,6 +300,14 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                                              : 1);
     buffer<float> values(n);
     exact_workspace work;
+    // Equal weights: a window with one NaN needs no exact selection. The
+    // walk puts the NaN after `place` numbers, so the rank-th of the window
+    // is the NaN itself, the rank-th number (place > rank) or the one before
+    // it (place < rank): the same network gives those two over the columns
+    // with NaN as +Inf and as -Inf.
+    const bool one_nan_by_network = uniform && kernel != nullptr;
+    buffer<const float*> low_tap(n), high_tap(n);
+    aligned_floats high_out(one_nan_by_network ? strip + window_padding : 1);
 
     for_each_strip(
         src, dst, rows, cols, pages, strip,
@@ -292,31 +320,90 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                     for (int a = 0; a < n; ++a) values[a] = tap[a][r];
                     return exact_select(values.data(), taps.doubled_weight, n, threshold, work);
                 };
-                float* result = out.get();
-                if (kernel == nullptr || !kernel(network, tap, h, result, scratch.get())) {
-                    for (std::size_t r = 0; r < h; ++r) result[r] = exact(r);
-                } else {
-                    bool nan = false, negative = false, positive = false;
-                    for (const float_column* e : ring.window()) {
-                        nan |= e->notes.nan;
-                        negative |= e->notes.negative_zero;
-                        positive |= e->notes.positive_zero;
+                bool nan = false, negative = false, positive = false;
+                for (const float_column* e : ring.window()) {
+                    nan |= e->notes.nan;
+                    negative |= e->notes.negative_zero;
+                    positive |= e->notes.positive_zero;
+                }
+                const bool split = nan && one_nan_by_network;
+                if (split) {
+                    for (int a = 0; a < n; ++a) {
+                        const special_values& s = ring.tap_column(a).notes;
+                        const std::ptrdiff_t row = ring.tap_row(a);
+                        low_tap[a] = s.nan ? s.low.data() + row : tap[a];
+                        high_tap[a] = s.nan ? s.high.data() + row : tap[a];
                     }
+                }
+                float* result = out.get();
+                if (kernel == nullptr ||
+                    !kernel(network, split ? low_tap.data() : tap, h, result, scratch.get())) {
+                    for (std::size_t r = 0; r < h; ++r) result[r] = exact(r);
+                } else if (nan || (negative && positive)) {
                     // Windows the network cannot take: a NaN anywhere in rows
                     // r - reach .. r + reach of the window's columns, or a zero
                     // result where -0 and +0 meet.
-                    if (nan || (negative && positive)) {
-                        for (std::size_t r = 0; r < h; ++r) {
-                            bool redo = false, below = false, above = false;
-                            for (const float_column* e : ring.window()) {
-                                const special_values& s = e->notes;
-                                redo |= s.nan && s.in(s.nans_before, r, r + span);
-                                if (result[r] == 0 && (s.negative_zero || s.positive_zero)) {
-                                    below |= s.in(s.negatives_before, r, r + span);
-                                    above |= s.in(s.positives_before, r, r + span);
+                    bool high_run = false;
+                    for (std::size_t r = 0; r < h; ++r) {
+                        bool nan_rows = false;
+                        for (const float_column* e : ring.window()) {
+                            const special_values& s = e->notes;
+                            nan_rows |= s.nan && s.in(s.nans_before, r, r + span);
+                        }
+                        if (nan_rows && !split) {
+                            result[r] = exact(r);
+                            continue;
+                        }
+                        if (nan_rows) {
+                            // The NaN taps, and the smallest number before the first.
+                            int nan_taps = 0, nan_tap = 0;
+                            bool seen = false, seen_before = false;
+                            float smallest = 0.0f, before = 0.0f;
+                            for (int a = 0; a < n && nan_taps < 2; ++a) {
+                                const float x = tap[a][r];
+                                if (x != x) {
+                                    if (nan_taps++ == 0) {
+                                        nan_tap = a;
+                                        seen_before = seen;
+                                        before = smallest;
+                                    }
+                                } else if (!seen || x < smallest) {
+                                    smallest = x;
+                                    seen = true;
                                 }
                             }
-                            if (redo || (below && above)) result[r] = exact(r);
+                            if (nan_taps >= 2) {
+                                result[r] = exact(r);
+                                continue;
+                            }
+                            if (nan_taps == 1) {
+                                int place = n - 1;
+                                if (seen_before) {
+                                    place = 0;
+                                    for (int a = 0; a < n; ++a) place += tap[a][r] < before;
+                                }
+                                if (place == rank) {
+                                    result[r] = tap[nan_tap][r];
+                                    continue;
+                                }
+                                if (place > rank) {
+                                    if (!high_run) {
+                                        kernel(network, high_tap.data(), h, high_out.get(),
+                                               scratch.get());
+                                        high_run = true;
+                                    }
+                                    result[r] = high_out.get()[r];
+                                }
+                            }
+                        }
+                        if (result[r] == 0 && negative && positive) {
+                            bool below = false, above = false;
+                            for (const float_column* e : ring.window()) {
+                                const special_values& s = e->notes;
+                                below |= s.negative_zero && s.in(s.negatives_before, r, r + span);
+                                above |= s.positive_zero && s.in(s.positives_before, r, r + span);
+                            }
+                            if (below && above) result[r] = exact(r);
                         }
                     }
                 }

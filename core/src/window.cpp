@@ -305,9 +305,26 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     // is the NaN itself, the rank-th number (place > rank) or the one before
     // it (place < rank): the same network gives those two over the columns
     // with NaN as +Inf and as -Inf.
+    // Windows with more NaN are gathered, each NaN as -Inf where the walk
+    // puts it before the rank-th and as +Inf after it, for the same network.
     const bool one_nan_by_network = uniform && kernel != nullptr;
     buffer<const float*> low_tap(n), high_tap(n);
     aligned_floats high_out(one_nan_by_network ? strip + window_padding : 1);
+    constexpr std::size_t chunk = 128;
+    const std::size_t stride = chunk + window_padding;
+    buffer<float> gathered(one_nan_by_network ? static_cast<std::size_t>(n) * stride : 0);
+    buffer<const float*> gathered_tap(static_cast<std::size_t>(n));
+    for (int a = 0; a < n && !gathered.empty(); ++a) gathered_tap[a] = gathered.data() + a * stride;
+    buffer<std::size_t> gathered_row(chunk);
+    alignas(64) float gathered_out[chunk + window_padding];
+    std::size_t gathered_count = 0;
+    struct nan_tap_place {
+        int tap;
+        bool after_numbers;  // no number before it in tap order
+        float smallest;      // else the smallest number before it
+    };
+    buffer<nan_tap_place> nan_list(static_cast<std::size_t>(n));
+    constexpr int max_counted_nans = 8;
 
     for_each_strip(
         src, dst, rows, cols, pages, strip,
@@ -344,6 +361,25 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                     // r - reach .. r + reach of the window's columns, or a zero
                     // result where -0 and +0 meet.
                     bool high_run = false;
+                    const auto zero_mix_redo = [&](std::size_t r) {
+                        if (result[r] != 0 || !negative || !positive) return;
+                        bool below = false, above = false;
+                        for (const float_column* e : ring.window()) {
+                            const special_values& s = e->notes;
+                            below |= s.negative_zero && s.in(s.negatives_before, r, r + span);
+                            above |= s.positive_zero && s.in(s.positives_before, r, r + span);
+                        }
+                        if (below && above) result[r] = exact(r);
+                    };
+                    const auto flush = [&] {
+                        kernel(network, gathered_tap.data(), gathered_count, gathered_out,
+                               scratch.get());
+                        for (std::size_t i = 0; i < gathered_count; ++i) {
+                            result[gathered_row[i]] = gathered_out[i];
+                            zero_mix_redo(gathered_row[i]);
+                        }
+                        gathered_count = 0;
+                    };
                     for (std::size_t r = 0; r < h; ++r) {
                         bool nan_rows = false;
                         for (const float_column* e : ring.window()) {
@@ -355,38 +391,56 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                             continue;
                         }
                         if (nan_rows) {
-                            // The NaN taps, and the smallest number before the first.
-                            int nan_taps = 0, nan_tap = 0;
-                            bool seen = false, seen_before = false;
-                            float smallest = 0.0f, before = 0.0f;
-                            for (int a = 0; a < n && nan_taps < 2; ++a) {
+                            // The NaN taps, each with the smallest number before it.
+                            int nan_taps = 0;
+                            bool seen = false;
+                            float smallest = 0.0f;
+                            for (int a = 0; a < n; ++a) {
                                 const float x = tap[a][r];
                                 if (x != x) {
-                                    if (nan_taps++ == 0) {
-                                        nan_tap = a;
-                                        seen_before = seen;
-                                        before = smallest;
-                                    }
+                                    nan_list[nan_taps++] = {a, !seen, smallest};
                                 } else if (!seen || x < smallest) {
                                     smallest = x;
                                     seen = true;
                                 }
                             }
-                            if (nan_taps >= 2) {
+                            // Many NaN: the exact selection, which places them in
+                            // O(n log n) rather than a count of the numbers each.
+                            if (nan_taps > max_counted_nans) {
                                 result[r] = exact(r);
                                 continue;
                             }
-                            if (nan_taps == 1) {
-                                int place = n - 1;
-                                if (seen_before) {
+                            // The walk sorts the NaN in reverse tap order, the m-th
+                            // after place(m) numbers: at index place(m) + k - 1 - m.
+                            bool nan_result = false;
+                            int before_rank = 0;
+                            int place = n - nan_taps;
+                            const auto index_of = [&](int m) {
+                                const nan_tap_place& t = nan_list[m];
+                                // The smallest number so far changes only downwards.
+                                if (!t.after_numbers &&
+                                    (m == 0 || nan_list[m - 1].smallest != t.smallest ||
+                                     place == n - nan_taps)) {
                                     place = 0;
-                                    for (int a = 0; a < n; ++a) place += tap[a][r] < before;
+                                    for (int a = 0; a < n; ++a) place += tap[a][r] < t.smallest;
                                 }
-                                if (place == rank) {
-                                    result[r] = tap[nan_tap][r];
-                                    continue;
+                                return place + nan_taps - 1 - m;
+                            };
+                            for (int m = 0; m < nan_taps; ++m) {
+                                const int at = index_of(m);
+                                if (at == rank) {
+                                    result[r] = tap[nan_list[m].tap][r];
+                                    nan_result = true;
+                                    break;
                                 }
-                                if (place > rank) {
+                                before_rank += at < rank;
+                                // Later NaN sort before this one: a sorted index
+                                // above the rank would be followed by the others.
+                                nan_list[m].after_numbers = at < rank;  // reused: -Inf or +Inf
+                            }
+                            if (nan_result) continue;
+                            if (nan_taps == 1) {
+                                if (before_rank == 0) {
                                     if (!high_run) {
                                         kernel(network, high_tap.data(), h, high_out.get(),
                                                scratch.get());
@@ -394,18 +448,22 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                                     }
                                     result[r] = high_out.get()[r];
                                 }
+                            } else if (nan_taps > 1) {
+                                constexpr float inf = std::numeric_limits<float>::infinity();
+                                float* column = gathered.data() + gathered_count;
+                                for (int a = 0, m = 0; a < n; ++a) {
+                                    const float x = tap[a][r];
+                                    column[a * stride] =
+                                        x == x ? x : nan_list[m++].after_numbers ? -inf : inf;
+                                }
+                                gathered_row[gathered_count] = r;
+                                if (++gathered_count == chunk) flush();
+                                continue;
                             }
                         }
-                        if (result[r] == 0 && negative && positive) {
-                            bool below = false, above = false;
-                            for (const float_column* e : ring.window()) {
-                                const special_values& s = e->notes;
-                                below |= s.negative_zero && s.in(s.negatives_before, r, r + span);
-                                above |= s.positive_zero && s.in(s.positives_before, r, r + span);
-                            }
-                            if (below && above) result[r] = exact(r);
-                        }
+                        zero_mix_redo(r);
                     }
+                    if (gathered_count != 0) flush();
                 }
                 Pixel* column_dst = page_dst + c * rows + s0;
                 for (std::size_t r = 0; r < h; ++r) column_dst[r] = static_cast<Pixel>(result[r]);

@@ -139,6 +139,44 @@ class rank_set {
     int below_ = 0;
 };
 
+// Windows with at most this many NaN are placed by walk_nans; more take the
+// exact selection, which places them in O(n log n).
+constexpr int max_placed_nans = 8;
+
+// Where the walk sorts the q NaN of a window of n values (q >= 1): in
+// reverse tap order, the m-th NaN (in tap order) after the numbers below
+// the smallest number before it (all numbers when none is), so at index
+// place(m) + q - 1 - m. For the index b: -1 with nan set to the NaN there,
+// or else how many NaN sort before it, the selected value then being the
+// number of rank b minus that.
+int walk_nans(const float* values, int n, int q, int b, float& nan) {
+    bool seen = false;
+    float smallest = 0.0f, counted_for = 0.0f;
+    int m = 0, before = 0, place = n - q;
+    bool counted = false;
+    for (int a = 0; a < n; ++a) {
+        const float x = values[a];
+        if (x == x) {
+            if (!seen || x < smallest) smallest = x;
+            seen = true;
+            continue;
+        }
+        if (seen && (!counted || smallest != counted_for)) {
+            place = 0;
+            for (int k = 0; k < n; ++k) place += values[k] < smallest;
+            counted = true;
+            counted_for = smallest;
+        }
+        const int index = place + q - 1 - m++;
+        if (index == b) {
+            nan = x;
+            return -1;
+        }
+        before += index < b;
+    }
+    return before;
+}
+
 template <class Pixel>
 void filter_pages(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
                   std::size_t pages, const tap_list& taps, int b, std::int64_t threshold,
@@ -253,11 +291,21 @@ void filter_pages(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t co
                             v = std::numeric_limits<float>::quiet_NaN();
                         else
                             v = ranker.value_of[set.select(ruled ? omit_rank[q] : b)];
+                        bool walked = false;
+                        if (q > 0 && !ruled && q <= max_placed_nans) {
+                            const float* at = padded.data() + base;
+                            for (std::size_t a = 0; a < tap_at.size(); ++a)
+                                window[a] = at[tap_at[a]];
+                            const int j = walk_nans(window.data(), n, q, b, v);
+                            if (j >= 0) v = ranker.value_of[set.select(b - j)];
+                            walked = true;
+                        }
                         // Exactly, where the ranks do not hold the order: a NaN
-                        // walking in the sort, or -0 and +0 ordered by value
-                        // where the sort keeps them in tap order.
-                        if (guard && ((q > 0 && !ruled) || (v == 0 && negatives.in_window > 0 &&
-                                                            positives.in_window > 0))) {
+                        // walking in the sort (beyond a few), or -0 and +0
+                        // ordered by value where the sort keeps them in tap order.
+                        if (guard && ((q > 0 && !ruled && !walked) ||
+                                      (v == 0 && negatives.in_window > 0 &&
+                                       positives.in_window > 0))) {
                             const float* at = padded.data() + base;
                             for (std::size_t a = 0; a < tap_at.size(); ++a)
                                 window[a] = at[tap_at[a]];

@@ -137,29 +137,40 @@ TEST(windows, weight_sums_either_side_of_the_32_bit_lane_limit) {
     }
 }
 
-// NaN and signed zeros scattered thinly in otherwise distinct values: most
-// windows take the vector path and a few the exact redo, at any row.
+// NaN and signed zeros scattered in otherwise distinct values, thinly (most
+// windows take the vector path and a few the exact redo, at any row) and at
+// 1-3% (windows with one NaN and with several, each NaN with its own payload,
+// so that the one the walk selects is seen).
 TEST(windows, lone_specials_are_redone_exactly) {
     random_cases::engine rng(14);
     const double nan = std::numeric_limits<double>::quiet_NaN();
     struct sized {
         int m;
         size_t rows, cols;
+        int specials;
     };
     // Beyond 9x9 the windows are ranked in tiles of 128 x 128.
-    for (const sized s : {sized{5, 530, 23}, sized{7, 530, 23}, sized{9, 530, 23},
-                          sized{15, 300, 150}, sized{31, 20, 25}})
+    for (const sized s : {sized{5, 530, 23, 12}, sized{7, 530, 23, 12}, sized{9, 530, 23, 12},
+                          sized{15, 300, 150, 12}, sized{31, 20, 25, 12}, sized{5, 120, 60, 220},
+                          sized{9, 120, 60, 150}, sized{15, 140, 130, 360}})
         for (double special : {nan, -0.0, 0.0}) {
             const int m = s.m;
             const size_t rows = s.rows, cols = s.cols;
             std::vector<float> page(rows * cols);
             std::normal_distribution<float> value(0.0f, 1.0f);
             for (auto& v : page) v = value(rng);
-            for (int i = 0; i < 12; ++i)
-                page[std::uniform_int_distribution<size_t>(0, page.size() - 1)(rng)] =
-                    static_cast<float>(i % 2 == 0 ? special : -0.0);
+            for (int i = 0; i < s.specials; ++i) {
+                float v = static_cast<float>(i % 2 == 0 ? special : -0.0);
+                if (v != v) {
+                    const std::uint32_t bits = 0x7fc00000u | static_cast<std::uint32_t>(i);
+                    std::memcpy(&v, &bits, sizeof bits);
+                }
+                page[std::uniform_int_distribution<size_t>(0, page.size() - 1)(rng)] = v;
+            }
             const std::vector<double> w(static_cast<size_t>(m * m), 1.0);
-            for (double t : {0.0, 3.0, -7.0}) {
+            const auto orders = s.specials > 12 ? std::vector<double>{0.0, m * m - 3.0}
+                                                : std::vector<double>{0.0, 3.0, -7.0};
+            for (double t : orders) {
                 const auto expected = naive::numeric(page, rows, cols, w.data(), t, m, m);
                 const auto taps = varnets::make_tap_list(w.data(), m, m);
                 for (kernel k : kernels_here()) {
@@ -167,7 +178,8 @@ TEST(windows, lone_specials_are_redone_exactly) {
                     varnets::filter_single(page.data(), got.data(), rows, cols, taps,
                                            varnets::make_threshold(taps, t), k);
                     ASSERT_TRUE(same_image(got, expected, rows, cols))
-                        << varnets::kernel_name(k) << ", " << m << "x" << m << ", order " << t;
+                        << varnets::kernel_name(k) << ", " << m << "x" << m << ", order " << t
+                        << ", " << s.specials << " specials";
                 }
             }
         }

@@ -10,7 +10,8 @@
 // padded whole.
 //
 // NaN rules: windows whose taps lie within 3 x 3 take the rules in the 3 x 3
-// kernels, large windows of equal weights in rank space. For other windows,
+// kernels; windows of equal weights take omit in the walk for any window,
+// and include too in rank space (window_takes_nan_rules). For other windows,
 // an image without NaN takes the filter as it is; otherwise a copy with +Inf
 // in place of each NaN is filtered, the pixels whose windows hold a NaN are
 // found from the NaN positions and rewritten: the quiet NaN (include), or
@@ -444,8 +445,9 @@ bool default_options(const filter_options& options, bool numeric) {
     return options.edge == border::replicate && (!numeric || options.nans == nan_rule::walk);
 }
 
-// Double or single pages with options. The 3 x 3 kernels and rank space
-// apply NaN rules themselves; the other windows take nan_rule_page.
+// Double or single pages with options. The 3 x 3 kernels and the windows
+// that window_takes_nan_rules names apply NaN rules themselves; the other
+// windows take nan_rule_page.
 template <class Pixel>
 void filter_numeric_with_options(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
                                  std::size_t pages, const tap_list& taps, std::int64_t threshold,
@@ -465,16 +467,16 @@ void filter_numeric_with_options(const Pixel* src, Pixel* dst, std::size_t rows,
         return filter_numeric_with_options(src, dst, cols, 1, pages, merged, threshold, options, k);
     const network_kernel network = network_kernel_of(chosen_kernel(k));
     const bool in_3x3 = taps.within_3x3();
-    const bool in_rank_space = !in_3x3 && window_takes_nan_rules(taps, network);
+    const bool rule_in_window = !in_3x3 && window_takes_nan_rules(taps, network, options.nans);
     filter_with_options(
-        src, dst, rows, cols, pages, taps, threshold, options, in_3x3 || in_rank_space, network,
+        src, dst, rows, cols, pages, taps, threshold, options, in_3x3 || rule_in_window, network,
         [&](const Pixel* s, Pixel* d, std::size_t m, std::size_t n) {
             if (in_3x3) {
                 if constexpr (wide)
                     filter_3x3_double(s, d, m, n, 1, taps, threshold, k, options.nans);
                 else
                     filter_3x3_single(s, d, m, n, 1, taps, threshold, k, options.nans);
-            } else if (in_rank_space) {
+            } else if (rule_in_window) {
                 if constexpr (wide)
                     window_filter_double(s, d, m, n, 1, taps, threshold, network, options.nans);
                 else

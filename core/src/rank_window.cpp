@@ -303,9 +303,9 @@ void filter_pages(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t co
                         // Exactly, where the ranks do not hold the order: a NaN
                         // walking in the sort (beyond a few), or -0 and +0
                         // ordered by value where the sort keeps them in tap order.
-                        if (guard && ((q > 0 && !ruled && !walked) ||
-                                      (v == 0 && negatives.in_window > 0 &&
-                                       positives.in_window > 0))) {
+                        if (guard &&
+                            ((q > 0 && !ruled && !walked) ||
+                             (v == 0 && negatives.in_window > 0 && positives.in_window > 0))) {
                             const float* at = padded.data() + base;
                             for (std::size_t a = 0; a < tap_at.size(); ++a)
                                 window[a] = at[tap_at[a]];

@@ -299,7 +299,17 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     aligned_floats scratch(kernel != nullptr ? (weighted ? 2 : 1) * network.slots * network.chunk
                                              : 1);
     buffer<float> values(n);
+    buffer<std::int64_t> rule_weights(n);
     exact_workspace work;
+    // Equal weights under the omit rule: with q of the n taps NaN, the number
+    // chosen is the rank-th of the window once omit_low[q] of the NaN are
+    // -Inf and the others +Inf (-1 where no count does that).
+    buffer<int> omit_low(uniform && nans == nan_rule::omit ? static_cast<std::size_t>(n) : 0);
+    for (int q = 0; q < static_cast<int>(omit_low.size()); ++q) {
+        const std::int64_t w = taps.doubled_weight[0];
+        const int j = rank - uniform_rank(w, n - q, threshold - q * (w / 2));
+        omit_low[q] = j >= 0 && j <= q ? j : -1;
+    }
     // Equal weights: a window with one NaN needs no exact selection. The
     // walk puts the NaN after `place` numbers, so the rank-th of the window
     // is the NaN itself, the rank-th number (place > rank) or the one before
@@ -335,7 +345,11 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                 const float* const* tap = ring.taps();
                 const auto exact = [&](std::size_t r) {
                     for (int a = 0; a < n; ++a) values[a] = tap[a][r];
-                    return exact_select(values.data(), taps.doubled_weight, n, threshold, work);
+                    if (nans == nan_rule::walk)
+                        return exact_select(values.data(), taps.doubled_weight, n, threshold, work);
+                    std::copy(taps.doubled_weight, taps.doubled_weight + n, rule_weights.begin());
+                    return select_with_rule(values.data(), rule_weights.data(), n, threshold, nans,
+                                            work);
                 };
                 bool nan = false, negative = false, positive = false;
                 for (const float_column* e : ring.window()) {
@@ -404,16 +418,30 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                                     seen = true;
                                 }
                             }
-                            // Many NaN: the exact selection, which places them in
-                            // O(n log n) rather than a count of the numbers each.
-                            if (nan_taps > max_counted_nans) {
+                            bool nan_result = false;
+                            int before_rank = 0;
+                            if (nan_taps > 0 && nans != nan_rule::walk) {
+                                // Omit or include: no order to follow.
+                                constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+                                const int low = nans == nan_rule::omit && nan_taps < n
+                                                    ? omit_low[nan_taps]
+                                                    : -1;
+                                if (nans == nan_rule::include || nan_taps == n || low < 0) {
+                                    result[r] =
+                                        nans == nan_rule::omit && nan_taps < n ? exact(r) : nan;
+                                    continue;
+                                }
+                                for (int m = 0; m < nan_taps; ++m)
+                                    nan_list[m].after_numbers = m < low;  // reused: -Inf or +Inf
+                                before_rank = low;
+                            } else if (nan_taps > max_counted_nans) {
+                                // Many NaN: the exact selection, which places them in
+                                // O(n log n) rather than a count of the numbers each.
                                 result[r] = exact(r);
                                 continue;
                             }
                             // The walk sorts the NaN in reverse tap order, the m-th
                             // after place(m) numbers: at index place(m) + k - 1 - m.
-                            bool nan_result = false;
-                            int before_rank = 0;
                             int place = n - nan_taps;
                             const auto index_of = [&](int m) {
                                 const nan_tap_place& t = nan_list[m];
@@ -426,7 +454,7 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                                 }
                                 return place + nan_taps - 1 - m;
                             };
-                            for (int m = 0; m < nan_taps; ++m) {
+                            for (int m = 0; m < nan_taps && nans == nan_rule::walk; ++m) {
                                 const int at = index_of(m);
                                 if (at == rank) {
                                     result[r] = tap[nan_list[m].tap][r];
@@ -453,8 +481,9 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                                 float* column = gathered.data() + gathered_count;
                                 for (int a = 0, m = 0; a < n; ++a) {
                                     const float x = tap[a][r];
-                                    column[a * stride] =
-                                        x == x ? x : nan_list[m++].after_numbers ? -inf : inf;
+                                    column[a * stride] = x == x                        ? x
+                                                         : nan_list[m++].after_numbers ? -inf
+                                                                                       : inf;
                                 }
                                 gathered_row[gathered_count] = r;
                                 if (++gathered_count == chunk) flush();
@@ -556,9 +585,12 @@ bool gathered_rank::run(const float* const* tap, std::size_t count, float* out) 
     return kernel_ != nullptr && kernel_(network_, tap, count, out, scratch_.get());
 }
 
-bool window_takes_nan_rules(const tap_list& taps, network_kernel kernel) {
+bool window_takes_nan_rules(const tap_list& taps, network_kernel kernel, nan_rule rule) {
+    // Include below rank space: stamping NaN over the windows of each NaN
+    // costs less than looking into every window that holds one (5x5, 1% NaN:
+    // 4 against 16 ns per pixel).
     return taps.equal_weights() && taps.doubled_weight[0] > 0 && kernel != nullptr &&
-           taps.count >= rank_space_taps;
+           (rule != nan_rule::include || taps.count >= rank_space_taps);
 }
 
 void window_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,

@@ -157,9 +157,10 @@ class gathered_rank {
 // The network kernel of a family, or null for the portable path.
 network_kernel network_kernel_of(kernel k);
 
-// True when the filters below apply a NaN rule other than the walk
-// themselves (equal weights in rank space); otherwise they take only the walk.
-bool window_takes_nan_rules(const tap_list& taps, network_kernel network);
+// True when the filters below apply `rule` themselves (equal positive
+// weights, with a network kernel; include only in rank space); otherwise
+// they take only the walk.
+bool window_takes_nan_rules(const tap_list& taps, network_kernel network, nan_rule rule);
 
 // The filters for any window; `network` null for the portable path.
 void window_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,

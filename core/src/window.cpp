@@ -334,6 +334,7 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
         float smallest;      // else the smallest number before it
     };
     buffer<nan_tap_place> nan_list(static_cast<std::size_t>(n));
+    buffer<std::int32_t> nan_count(one_nan_by_network ? strip : 0);
     constexpr int max_counted_nans = 8;
 
     for_each_strip(
@@ -394,56 +395,72 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                         }
                         gathered_count = 0;
                     };
-                    for (std::size_t r = 0; r < h; ++r) {
-                        bool nan_rows = false;
-                        for (const float_column* e : ring.window()) {
-                            const special_values& s = e->notes;
-                            nan_rows |= s.nan && s.in(s.nans_before, r, r + span);
+                    if (split) {
+                        // The NaN taps of every window of the column, counted tap by
+                        // tap down the strip.
+                        std::fill(nan_count.begin(), nan_count.begin() + h, 0);
+                        for (int a = 0; a < n; ++a) {
+                            if (!ring.tap_column(a).notes.nan) continue;
+                            const float* t = tap[a];
+                            for (std::size_t r = 0; r < h; ++r) nan_count[r] += t[r] != t[r];
                         }
-                        if (nan_rows && !split) {
-                            result[r] = exact(r);
+                    }
+                    for (std::size_t r = 0; r < h; ++r) {
+                        if (!split) {
+                            bool nan_rows = false;
+                            for (const float_column* e : ring.window()) {
+                                const special_values& s = e->notes;
+                                nan_rows |= s.nan && s.in(s.nans_before, r, r + span);
+                            }
+                            if (nan_rows)
+                                result[r] = exact(r);
+                            else
+                                zero_mix_redo(r);
                             continue;
                         }
-                        if (nan_rows) {
+                        const int nan_taps = nan_count[r];
+                        if (nan_taps == 0) {
+                            zero_mix_redo(r);
+                            continue;
+                        }
+                        // How many NaN count as -Inf (sorted before the selected
+                        // index) and, for the walk, which.
+                        int before_rank = 0;
+                        if (nans != nan_rule::walk) {
+                            // Omit or include: no order to follow; the first
+                            // omit_low[q] NaN are the -Inf ones.
+                            constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+                            const int low =
+                                nans == nan_rule::omit && nan_taps < n ? omit_low[nan_taps] : -1;
+                            if (low < 0) {
+                                result[r] = nans == nan_rule::omit && nan_taps < n ? exact(r) : nan;
+                                continue;
+                            }
+                            before_rank = low;
+                        } else if (nan_taps > max_counted_nans) {
+                            // Many NaN: the exact selection, which places them in
+                            // O(n log n) rather than a count of the numbers each.
+                            result[r] = exact(r);
+                            continue;
+                        } else {
                             // The NaN taps, each with the smallest number before it.
-                            int nan_taps = 0;
+                            int m = 0;
                             bool seen = false;
                             float smallest = 0.0f;
                             for (int a = 0; a < n; ++a) {
                                 const float x = tap[a][r];
                                 if (x != x) {
-                                    nan_list[nan_taps++] = {a, !seen, smallest};
+                                    nan_list[m++] = {a, !seen, smallest};
                                 } else if (!seen || x < smallest) {
                                     smallest = x;
                                     seen = true;
                                 }
                             }
-                            bool nan_result = false;
-                            int before_rank = 0;
-                            if (nan_taps > 0 && nans != nan_rule::walk) {
-                                // Omit or include: no order to follow.
-                                constexpr float nan = std::numeric_limits<float>::quiet_NaN();
-                                const int low = nans == nan_rule::omit && nan_taps < n
-                                                    ? omit_low[nan_taps]
-                                                    : -1;
-                                if (nans == nan_rule::include || nan_taps == n || low < 0) {
-                                    result[r] =
-                                        nans == nan_rule::omit && nan_taps < n ? exact(r) : nan;
-                                    continue;
-                                }
-                                for (int m = 0; m < nan_taps; ++m)
-                                    nan_list[m].after_numbers = m < low;  // reused: -Inf or +Inf
-                                before_rank = low;
-                            } else if (nan_taps > max_counted_nans) {
-                                // Many NaN: the exact selection, which places them in
-                                // O(n log n) rather than a count of the numbers each.
-                                result[r] = exact(r);
-                                continue;
-                            }
                             // The walk sorts the NaN in reverse tap order, the m-th
-                            // after place(m) numbers: at index place(m) + k - 1 - m.
+                            // after place(m) numbers: at index place(m) + q - 1 - m.
                             int place = n - nan_taps;
-                            const auto index_of = [&](int m) {
+                            bool nan_result = false;
+                            for (m = 0; m < nan_taps; ++m) {
                                 const nan_tap_place& t = nan_list[m];
                                 // The smallest number so far changes only downwards.
                                 if (!t.after_numbers &&
@@ -452,45 +469,44 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                                     place = 0;
                                     for (int a = 0; a < n; ++a) place += tap[a][r] < t.smallest;
                                 }
-                                return place + nan_taps - 1 - m;
-                            };
-                            for (int m = 0; m < nan_taps && nans == nan_rule::walk; ++m) {
-                                const int at = index_of(m);
+                                const int at = place + nan_taps - 1 - m;
                                 if (at == rank) {
-                                    result[r] = tap[nan_list[m].tap][r];
+                                    result[r] = tap[t.tap][r];
                                     nan_result = true;
                                     break;
                                 }
                                 before_rank += at < rank;
-                                // Later NaN sort before this one: a sorted index
-                                // above the rank would be followed by the others.
                                 nan_list[m].after_numbers = at < rank;  // reused: -Inf or +Inf
                             }
                             if (nan_result) continue;
-                            if (nan_taps == 1) {
-                                if (before_rank == 0) {
-                                    if (!high_run) {
-                                        kernel(network, high_tap.data(), h, high_out.get(),
-                                               scratch.get());
-                                        high_run = true;
-                                    }
-                                    result[r] = high_out.get()[r];
+                        }
+                        if (nan_taps == 1) {
+                            if (before_rank == 0) {
+                                if (!high_run) {
+                                    kernel(network, high_tap.data(), h, high_out.get(),
+                                           scratch.get());
+                                    high_run = true;
                                 }
-                            } else if (nan_taps > 1) {
-                                constexpr float inf = std::numeric_limits<float>::infinity();
-                                float* column = gathered.data() + gathered_count;
-                                for (int a = 0, m = 0; a < n; ++a) {
-                                    const float x = tap[a][r];
-                                    column[a * stride] = x == x                        ? x
-                                                         : nan_list[m++].after_numbers ? -inf
-                                                                                       : inf;
-                                }
-                                gathered_row[gathered_count] = r;
-                                if (++gathered_count == chunk) flush();
+                                result[r] = high_out.get()[r];
+                            }
+                            zero_mix_redo(r);
+                            continue;
+                        }
+                        constexpr float inf = std::numeric_limits<float>::infinity();
+                        float* column = gathered.data() + gathered_count;
+                        for (int a = 0, m = 0; a < n; ++a) {
+                            const float x = tap[a][r];
+                            if (x == x) {
+                                column[a * stride] = x;
                                 continue;
                             }
+                            const bool low = nans == nan_rule::walk ? nan_list[m].after_numbers
+                                                                    : m < before_rank;
+                            ++m;
+                            column[a * stride] = low ? -inf : inf;
                         }
-                        zero_mix_redo(r);
+                        gathered_row[gathered_count] = r;
+                        if (++gathered_count == chunk) flush();
                     }
                     if (gathered_count != 0) flush();
                 }

@@ -19,7 +19,8 @@ trap 'rm -f "$expected" "$listed"' EXIT
   done
   case $mexw64 in ON|on|1|TRUE|true) echo "$top/function_Varnets.mexw64" ;; esac
   # Every source file build_function_Varnets compiles or includes.
-  (cd "$source" && ls core/include/varnets/*.h core/src/*.h core/src/*.cpp gateway/*.h gateway/*.cpp) |
+  (cd "$source" && ls core/include/varnets/*.h core/src/*.h core/src/*.cpp core/src/isa_flags.txt \
+                      gateway/*.h gateway/*.cpp) |
     sed "s|^|$top/|"
 } | sort > "$expected"
 unzip -Z1 "$archive" | grep -v '/$' | sort > "$listed"

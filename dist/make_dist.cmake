@@ -25,9 +25,11 @@ file(COPY_FILE ${README} ${root}/README.txt)
 
 # What build_function_Varnets compiles, beside it.
 foreach(dir core/include/varnets core/src gateway)
-  file(GLOB files ${SOURCE_DIR}/${dir}/*.h ${SOURCE_DIR}/${dir}/*.cpp ${SOURCE_DIR}/${dir}/*.txt)
+  file(GLOB files ${SOURCE_DIR}/${dir}/*.h ${SOURCE_DIR}/${dir}/*.cpp)
   file(COPY ${files} DESTINATION ${root}/${dir})
 endforeach()
+# The instruction-set flags each *_<isa>.cpp compiles with.
+file(COPY ${SOURCE_DIR}/core/src/isa_flags.txt DESTINATION ${root}/core/src)
 
 file(REMOVE ${OUTPUT})
 execute_process(COMMAND ${CMAKE_COMMAND} -E tar cf ${OUTPUT} --format=zip ${NAME}

@@ -267,50 +267,60 @@ network_kernel network_kernel_of(kernel k) {
     return nullptr;
 }
 
-void filter_3x3_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
+bool filter_3x3_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
                        std::size_t pages, const tap_list& taps, std::int64_t threshold, kernel k,
-                       nan_rule nans) {
+                       nan_rule nans, const beyond_rows& beyond) {
     if (taps.window_rows != 3 || taps.window_cols != 3)
-        return filter_3x3_double(src, dst, rows, cols, pages, as_3x3(taps), threshold, k, nans);
+        return filter_3x3_double(src, dst, rows, cols, pages, as_3x3(taps), threshold, k, nans,
+                                 beyond);
     switch (chosen_kernel(k)) {
         case kernel::avx2:
             if constexpr (have_avx2)
-                return avx2_filter_double(src, dst, rows, cols, pages, taps, threshold, nans);
+                return avx2_filter_double(src, dst, rows, cols, pages, taps, threshold, nans,
+                                          beyond);
             break;
         case kernel::avx512:
             if constexpr (have_avx512)
-                return avx512_filter_double(src, dst, rows, cols, pages, taps, threshold, nans);
+                return avx512_filter_double(src, dst, rows, cols, pages, taps, threshold, nans,
+                                            beyond);
             break;
         case kernel::neon:
             if constexpr (have_neon)
-                return neon_filter_double(src, dst, rows, cols, pages, taps, threshold, nans);
+                return neon_filter_double(src, dst, rows, cols, pages, taps, threshold, nans,
+                                          beyond);
             break;
         default: break;
     }
     reference_double(src, dst, rows, cols, pages, taps, threshold, nans);
+    return beyond.edge == border::replicate || beyond.edge == border::symmetric;
 }
 
-void filter_3x3_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
+bool filter_3x3_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
                        std::size_t pages, const tap_list& taps, std::int64_t threshold, kernel k,
-                       nan_rule nans) {
+                       nan_rule nans, const beyond_rows& beyond) {
     if (taps.window_rows != 3 || taps.window_cols != 3)
-        return filter_3x3_single(src, dst, rows, cols, pages, as_3x3(taps), threshold, k, nans);
+        return filter_3x3_single(src, dst, rows, cols, pages, as_3x3(taps), threshold, k, nans,
+                                 beyond);
     switch (chosen_kernel(k)) {
         case kernel::avx2:
             if constexpr (have_avx2)
-                return avx2_filter_single(src, dst, rows, cols, pages, taps, threshold, nans);
+                return avx2_filter_single(src, dst, rows, cols, pages, taps, threshold, nans,
+                                          beyond);
             break;
         case kernel::avx512:
             if constexpr (have_avx512)
-                return avx512_filter_single(src, dst, rows, cols, pages, taps, threshold, nans);
+                return avx512_filter_single(src, dst, rows, cols, pages, taps, threshold, nans,
+                                            beyond);
             break;
         case kernel::neon:
             if constexpr (have_neon)
-                return neon_filter_single(src, dst, rows, cols, pages, taps, threshold, nans);
+                return neon_filter_single(src, dst, rows, cols, pages, taps, threshold, nans,
+                                          beyond);
             break;
         default: break;
     }
     reference_single(src, dst, rows, cols, pages, taps, threshold, nans);
+    return beyond.edge == border::replicate || beyond.edge == border::symmetric;
 }
 
 void filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,

@@ -41,6 +41,7 @@
 #define VARNETS_ENGINE_NUMERIC_H
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -190,7 +191,18 @@ struct numeric_engine {
     static constexpr std::size_t L = Ops::lanes;  // rows per block
     static_assert((L == 8 || L == 16) && L <= lead);
 
-    // Rows s0 - 1 .. s0 + h of one column (clamped into the image) into out;
+    // The row above the first (top) or below the last of an image column.
+    template <class Pixel>
+    static float row_beyond(const Pixel* column, std::size_t rows, const plan& p, bool top) {
+        switch (p.beyond_edge) {
+            case border::circular: return static_cast<float>(column[top ? rows - 1 : 0]);
+            case border::constant: return p.beyond_pad;
+            default: return static_cast<float>(column[top ? 0 : rows - 1]);
+        }
+    }
+
+    // Rows s0 - 1 .. s0 + h of one column into out (the rows beyond the
+    // image as the plan's border says);
     // the entries around them repeat the edge ones, so whole-vector loads
     // only ever see real window values. NaN and zeros are noted on the way;
     // only columns with zeros get a second look for their signs.
@@ -203,7 +215,7 @@ struct numeric_engine {
     // follow, without a burst of prefetches at the start of each column.
     template <class Pixel>
     static void load_column(const Pixel* column, const Pixel* ahead, std::size_t rows,
-                            std::size_t s0, std::size_t h, float_column& out) {
+                            std::size_t s0, std::size_t h, float_column& out, const plan& p) {
         constexpr std::size_t block_bytes = L * sizeof(Pixel);
         float* v = out.v + lead;
         std::fill(out.nan_rows, out.nan_rows + float_column::words, 0);
@@ -237,11 +249,12 @@ struct numeric_engine {
             has_zero |= x == 0;
         }
         if (h % 64 != 0) out.nan_rows[h / 64] = nan_bits;
-        const float above = static_cast<float>(column[s0 > 0 ? s0 - 1 : 0]);
-        const float below = static_cast<float>(column[std::min(s0 + h, rows - 1)]);
+        const float above =
+            s0 > 0 ? static_cast<float>(column[s0 - 1]) : row_beyond(column, rows, p, true);
+        const float below =
+            s0 + h < rows ? static_cast<float>(column[s0 + h]) : row_beyond(column, rows, p, false);
         out.nan_above = above != above;
         out.nan_below = below != below;
-        has_zero |= above == 0 || below == 0;
         bool has_nan = out.nan_above || out.nan_below;
         for (std::size_t k = 0; k < float_column::words; ++k) has_nan |= out.nan_rows[k] != 0;
         const std::size_t end = round_up16(h) + 3 * lead;
@@ -249,8 +262,14 @@ struct numeric_engine {
         for (std::size_t k = lead + h; k < end; ++k) out.v[k] = below;
 
         out.nan = has_nan;
-        out.negative_zero = out.positive_zero = false;
-        if (!has_zero) return;
+        if (!has_zero) {
+            // Zeros only in the rows beyond (a border of zeros): no scan.
+            out.negative_zero =
+                (above == 0 && std::signbit(above)) || (below == 0 && std::signbit(below));
+            out.positive_zero =
+                (above == 0 && !std::signbit(above)) || (below == 0 && !std::signbit(below));
+            return;
+        }
         mask negative = Ops::none(), positive = Ops::none();
         for (std::size_t k = 0; k < end; k += L) {
             const value x = Ops::load(out.v + k);
@@ -523,7 +542,7 @@ struct numeric_engine {
                         const std::size_t later = next + group + 1;
                         const Pixel* ahead = later < cols ? src + later * rows : nullptr;
                         float_column& slot = ring[next % slots];
-                        load_column(src + next * rows, ahead, rows, s0, h, slot);
+                        load_column(src + next * rows, ahead, rows, s0, h, slot, kernel.p);
                         kernel.column_in(slot, static_cast<int>(next % slots), h);
                     }
                     if constexpr (group == 1) {
@@ -887,13 +906,18 @@ struct numeric_engine {
             reference_single(src, dst, rows, cols, pages, taps, threshold, nans);
     }
 
-    // All pages, by the path the plan chose.
+    // All pages, by the path the plan chose; false when the rows beyond were
+    // replicated rather than read as `beyond` says (the scalar paths).
     template <class Pixel>
-    static void filter(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
+    static bool filter(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
                        std::size_t pages, const tap_list& taps, std::int64_t threshold,
-                       nan_rule nans) {
+                       nan_rule nans, const beyond_rows& beyond) {
         plan p = make_plan(taps, threshold);
         p.nans = nans;
+        p.beyond_edge = beyond.edge;
+        p.beyond_pad = beyond.pad;
+        const bool replicated =
+            beyond.edge == border::replicate || beyond.edge == border::symmetric;
         // NaN rules other than the walk run in included() and omitted(),
         // with positive weights in lanes; other weights take the reference.
         const bool rule_in_lanes = nans == nan_rule::walk || (p.positive && p.lane_weights) ||
@@ -906,9 +930,10 @@ struct numeric_engine {
                 // Every tap of a one-pixel page sees the pixel itself.
                 for (std::size_t k = 0; k < pages; ++k)
                     dst[k] = static_cast<Pixel>(static_cast<float>(src[k]));
-                return;
+                return replicated;
             }
-            return reference(src, dst, rows, cols, pages, taps, threshold, nans);
+            reference(src, dst, rows, cols, pages, taps, threshold, nans);
+            return replicated;
         }
         const std::size_t bytes = rows * cols * pages * sizeof(Pixel);
         const bool stream = Ops::streams && 2 * bytes >= streaming_footprint() &&
@@ -957,7 +982,9 @@ struct numeric_engine {
                 break;
             case numeric_path::reference: break;
         }
-        if (!ran) reference(src, dst, rows, cols, pages, taps, threshold, nans);
+        if (ran) return true;
+        reference(src, dst, rows, cols, pages, taps, threshold, nans);
+        return replicated;
     }
 };
 

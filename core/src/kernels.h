@@ -14,22 +14,33 @@
 
 namespace varnets {
 
-void avx2_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
+// What the 3 x 3 kernels read above the first row and below the last: the
+// edge row (replicate, and symmetric, which reads the same pixels at this
+// reach), the opposite edge row (circular), or `pad` (constant). Beyond the
+// first and last columns they read those columns.
+struct beyond_rows {
+    border edge = border::replicate;
+    float pad = 0.0f;
+};
+
+// The numeric kernels return whether the rows beyond were read as `beyond`
+// says; false when the call took the replicating scalar path instead.
+bool avx2_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
                         std::size_t pages, const tap_list& taps, std::int64_t threshold,
-                        nan_rule nans);
-void avx2_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
+                        nan_rule nans, const beyond_rows& beyond = {});
+bool avx2_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
                         std::size_t pages, const tap_list& taps, std::int64_t threshold,
-                        nan_rule nans);
+                        nan_rule nans, const beyond_rows& beyond = {});
 void avx2_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
                          std::size_t cols, std::size_t pages, const tap_list& taps,
                          std::int64_t threshold);
 
-void avx512_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
+bool avx512_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
                           std::size_t pages, const tap_list& taps, std::int64_t threshold,
-                          nan_rule nans);
-void avx512_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
+                          nan_rule nans, const beyond_rows& beyond = {});
+bool avx512_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
                           std::size_t pages, const tap_list& taps, std::int64_t threshold,
-                          nan_rule nans);
+                          nan_rule nans, const beyond_rows& beyond = {});
 void avx512_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
                            std::size_t cols, std::size_t pages, const tap_list& taps,
                            std::int64_t threshold);
@@ -46,13 +57,14 @@ void avx512_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size
 bool row_image_taps(const tap_list& taps, tap_set& merged);
 
 // The filters of a tap list within the centred 3 x 3 neighbourhood (of a
-// window of any size) under a NaN rule, by the kernel family k chooses.
-void filter_3x3_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
+// window of any size) under a NaN rule, by the kernel family k chooses;
+// true when the rows beyond were read as `beyond` says.
+bool filter_3x3_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
                        std::size_t pages, const tap_list& taps, std::int64_t threshold, kernel k,
-                       nan_rule nans);
-void filter_3x3_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
+                       nan_rule nans, const beyond_rows& beyond = {});
+bool filter_3x3_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
                        std::size_t pages, const tap_list& taps, std::int64_t threshold, kernel k,
-                       nan_rule nans);
+                       nan_rule nans, const beyond_rows& beyond = {});
 
 // Calls whose input and output together take at least this many bytes
 // write their output with streaming stores, which bypass the caches: such an
@@ -69,12 +81,12 @@ constexpr bool have_neon = true;
 constexpr bool have_neon = false;
 #endif
 
-void neon_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
+bool neon_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
                         std::size_t pages, const tap_list& taps, std::int64_t threshold,
-                        nan_rule nans);
-void neon_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
+                        nan_rule nans, const beyond_rows& beyond = {});
+bool neon_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
                         std::size_t pages, const tap_list& taps, std::int64_t threshold,
-                        nan_rule nans);
+                        nan_rule nans, const beyond_rows& beyond = {});
 void neon_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
                          std::size_t cols, std::size_t pages, const tap_list& taps,
                          std::int64_t threshold);

@@ -108,16 +108,18 @@ struct avx2_ops {
 
 }  // namespace
 
-void avx2_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
+bool avx2_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
                         std::size_t pages, const tap_list& taps, std::int64_t threshold,
-                        nan_rule nans) {
-    engine::numeric_engine<avx2_ops>::filter(src, dst, rows, cols, pages, taps, threshold, nans);
+                        nan_rule nans, const beyond_rows& beyond) {
+    return engine::numeric_engine<avx2_ops>::filter(src, dst, rows, cols, pages, taps, threshold,
+                                                    nans, beyond);
 }
 
-void avx2_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
+bool avx2_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
                         std::size_t pages, const tap_list& taps, std::int64_t threshold,
-                        nan_rule nans) {
-    engine::numeric_engine<avx2_ops>::filter(src, dst, rows, cols, pages, taps, threshold, nans);
+                        nan_rule nans, const beyond_rows& beyond) {
+    return engine::numeric_engine<avx2_ops>::filter(src, dst, rows, cols, pages, taps, threshold,
+                                                    nans, beyond);
 }
 
 bool avx2_run_network(const selection_network& network, const float* const* tap, std::size_t h,

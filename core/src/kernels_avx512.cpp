@@ -85,16 +85,18 @@ struct avx512_ops {
 
 }  // namespace
 
-void avx512_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
+bool avx512_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
                           std::size_t pages, const tap_list& taps, std::int64_t threshold,
-                          nan_rule nans) {
-    engine::numeric_engine<avx512_ops>::filter(src, dst, rows, cols, pages, taps, threshold, nans);
+                          nan_rule nans, const beyond_rows& beyond) {
+    return engine::numeric_engine<avx512_ops>::filter(src, dst, rows, cols, pages, taps, threshold,
+                                                      nans, beyond);
 }
 
-void avx512_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
+bool avx512_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
                           std::size_t pages, const tap_list& taps, std::int64_t threshold,
-                          nan_rule nans) {
-    engine::numeric_engine<avx512_ops>::filter(src, dst, rows, cols, pages, taps, threshold, nans);
+                          nan_rule nans, const beyond_rows& beyond) {
+    return engine::numeric_engine<avx512_ops>::filter(src, dst, rows, cols, pages, taps, threshold,
+                                                      nans, beyond);
 }
 
 bool avx512_run_network(const selection_network& network, const float* const* tap, std::size_t h,

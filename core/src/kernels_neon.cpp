@@ -164,16 +164,18 @@ struct neon_bytes {
 
 }  // namespace
 
-void neon_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
+bool neon_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
                         std::size_t pages, const tap_list& taps, std::int64_t threshold,
-                        nan_rule nans) {
-    engine::numeric_engine<neon_ops>::filter(src, dst, rows, cols, pages, taps, threshold, nans);
+                        nan_rule nans, const beyond_rows& beyond) {
+    return engine::numeric_engine<neon_ops>::filter(src, dst, rows, cols, pages, taps, threshold,
+                                                    nans, beyond);
 }
 
-void neon_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
+bool neon_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
                         std::size_t pages, const tap_list& taps, std::int64_t threshold,
-                        nan_rule nans) {
-    engine::numeric_engine<neon_ops>::filter(src, dst, rows, cols, pages, taps, threshold, nans);
+                        nan_rule nans, const beyond_rows& beyond) {
+    return engine::numeric_engine<neon_ops>::filter(src, dst, rows, cols, pages, taps, threshold,
+                                                    nans, beyond);
 }
 
 void neon_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,

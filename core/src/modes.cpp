@@ -111,7 +111,9 @@ void copy_padded(const Pixel* page, index rows, index cols, index r0, index h, i
 }
 
 // One page under a border other than replication: `replicating(src, dst,
-// rows, cols)` filters a page with replicated edges.
+// rows, cols, beyond)` filters a page with replicated edges, or, asked to
+// (beyond true), may read the rows above and below under the border itself,
+// and returns whether it did.
 template <class Pixel, class Replicating>
 void bordered_page(const Pixel* src, Pixel* dst, std::size_t rows_, std::size_t cols_,
                    const tap_list& taps, const filter_options& options, Replicating&& replicating) {
@@ -123,7 +125,7 @@ void bordered_page(const Pixel* src, Pixel* dst, std::size_t rows_, std::size_t 
         options.edge == border::replicate || (r.rows == 0 && r.cols == 0) ||
         (options.edge == border::symmetric && r.rows <= 1 && r.cols <= 1);
     if (same_as_replicate) {
-        replicating(src, dst, rows_, cols_);
+        replicating(src, dst, rows_, cols_, false);
         return;
     }
     const Pixel pad = pad_pixel<Pixel>(options.pad_value);
@@ -152,8 +154,8 @@ void bordered_page(const Pixel* src, Pixel* dst, std::size_t rows_, std::size_t 
                         in.data() + (stacked ? at : at * h), h);
             at += stacked ? bh : bw;
         }
-        replicating(in.data(), out.data(), static_cast<std::size_t>(h),
-                    static_cast<std::size_t>(w));
+        replicating(in.data(), out.data(), static_cast<std::size_t>(h), static_cast<std::size_t>(w),
+                    false);
         at = 0;
         for (const block& b : blocks) {
             const Pixel* from = out.data() + (stacked ? at : at * h) + r.rows + r.cols * h;
@@ -167,11 +169,13 @@ void bordered_page(const Pixel* src, Pixel* dst, std::size_t rows_, std::size_t 
         redo({{0, rows, 0, cols}}, true);
         return;
     }
-    replicating(src, dst, rows_, cols_);
-    if (r.rows > 0) redo({{0, r.rows, 0, cols}, {rows - r.rows, rows, 0, cols}}, true);
-    if (r.cols > 0)
-        redo({{r.rows, rows - r.rows, 0, r.cols}, {r.rows, rows - r.rows, cols - r.cols, cols}},
-             false);
+    // Where the rows above and below were read under the border, only the
+    // columns near the left and right edges remain, corners included.
+    const bool rows_done = replicating(src, dst, rows_, cols_, true);
+    if (r.rows > 0 && !rows_done)
+        redo({{0, r.rows, 0, cols}, {rows - r.rows, rows, 0, cols}}, true);
+    const index top = rows_done ? 0 : r.rows, bottom = rows_done ? rows : rows - r.rows;
+    if (r.cols > 0) redo({{top, bottom, 0, r.cols}, {top, bottom, cols - r.cols, cols}}, false);
 }
 
 // Whether any value is NaN, in blocks of 2048 bytes; SSE2 (part of every
@@ -417,9 +421,9 @@ void nan_rule_page(const Pixel* src, Pixel* dst, std::size_t rows_, std::size_t 
     omit_nan_windows(src, dst, rows, cols, taps, threshold, options, touched, network);
 }
 
-// Every page of a call with options; `replicating(src, dst, rows, cols)`
-// filters one page with replicated edges, under the NaN rule itself when
-// rule_in_kernels, else as the calls without options do.
+// Every page of a call with options; `replicating(src, dst, rows, cols,
+// beyond)` filters one page as bordered_page asks, under the NaN rule itself
+// when rule_in_kernels, else as the calls without options do.
 template <class Pixel, class Replicating>
 void filter_with_options(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
                          std::size_t pages, const tap_list& taps, std::int64_t threshold,
@@ -470,12 +474,20 @@ void filter_numeric_with_options(const Pixel* src, Pixel* dst, std::size_t rows,
     const bool rule_in_window = !in_3x3 && window_takes_nan_rules(taps, network, options.nans);
     filter_with_options(
         src, dst, rows, cols, pages, taps, threshold, options, in_3x3 || rule_in_window, network,
-        [&](const Pixel* s, Pixel* d, std::size_t m, std::size_t n) {
+        [&](const Pixel* s, Pixel* d, std::size_t m, std::size_t n, bool beyond) {
             if (in_3x3) {
+                // The 3 x 3 kernels read the rows above and below under the
+                // border as they load each column.
+                const beyond_rows rows_beyond =
+                    beyond ? beyond_rows{options.edge,
+                                         static_cast<float>(pad_pixel<Pixel>(options.pad_value))}
+                           : beyond_rows{};
                 if constexpr (wide)
-                    filter_3x3_double(s, d, m, n, 1, taps, threshold, k, options.nans);
+                    return filter_3x3_double(s, d, m, n, 1, taps, threshold, k, options.nans,
+                                             rows_beyond);
                 else
-                    filter_3x3_single(s, d, m, n, 1, taps, threshold, k, options.nans);
+                    return filter_3x3_single(s, d, m, n, 1, taps, threshold, k, options.nans,
+                                             rows_beyond);
             } else if (rule_in_window) {
                 if constexpr (wide)
                     window_filter_double(s, d, m, n, 1, taps, threshold, network, options.nans);
@@ -484,6 +496,7 @@ void filter_numeric_with_options(const Pixel* src, Pixel* dst, std::size_t rows,
             } else {
                 plain(s, d, m, n, 1);
             }
+            return false;
         });
 }
 
@@ -510,10 +523,12 @@ void filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows
     tap_set merged;
     if (rows == 1 && cols > 1 && options.edge != border::constant && row_image_taps(taps, merged))
         return filter_logical(src, dst, cols, 1, pages, merged, threshold, options, k);
-    filter_with_options(src, dst, rows, cols, pages, taps, threshold, options, false, nullptr,
-                        [&](const std::uint8_t* s, std::uint8_t* d, std::size_t m, std::size_t n) {
-                            filter_logical(s, d, m, n, 1, taps, threshold, k);
-                        });
+    filter_with_options(
+        src, dst, rows, cols, pages, taps, threshold, options, false, nullptr,
+        [&](const std::uint8_t* s, std::uint8_t* d, std::size_t m, std::size_t n, bool) {
+            filter_logical(s, d, m, n, 1, taps, threshold, k);
+            return false;
+        });
 }
 
 }  // namespace varnets

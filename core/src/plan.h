@@ -51,6 +51,10 @@ struct plan {
     numeric_path path;
     int variant;
     nan_rule nans;  // set by the caller: what windows with NaN give
+    // Set by the caller: what the rows above the first and below the last
+    // hold (replicate, circular or constant beyond_pad).
+    border beyond_edge;
+    float beyond_pad;
 };
 
 static_assert(std::is_trivially_default_constructible_v<plan>);

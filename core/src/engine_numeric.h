@@ -414,6 +414,30 @@ struct numeric_engine {
         return Ops::pick(Ops::at_least(left, Ops::splat(0)), out, nan);
     }
 
+    // The omit rule for equal weights, where the count of NaN in a window
+    // alone decides the sorted index among the numbers left
+    // (plan::omit_rank): NaN become +Inf, which sort after every number, a
+    // sorting network orders each window, and each lane takes the index for
+    // its count; no number left gives NaN. The network does not keep -0 and
+    // +0 in tap order: windows where they may meet take omitted().
+    template <int N>
+    VARNETS_INLINE static value omitted_uniform(value* v, const plan& p) {
+        const value inf = constant(std::numeric_limits<float>::infinity());
+        const weight one = Ops::splat(1);
+        weight count = Ops::splat(0);
+        networks::unrolled<N>([&](auto a) VARNETS_INLINE {
+            const mask nan = Ops::unordered(v[a], v[a]);
+            count = Ops::add(count, Ops::keep(nan, one));
+            v[a] = Ops::pick(nan, inf, v[a]);
+        });
+        net::template sort<N>(v);
+        value out = v[p.omit_rank[0]];
+        for (int c = 1; c < N; ++c)
+            out = Ops::pick(Ops::at_least(count, Ops::splat(c - 1)), v[p.omit_rank[c]], out);
+        const value nan = constant(std::numeric_limits<float>::quiet_NaN());
+        return Ops::pick(Ops::at_least(count, Ops::splat(N - 1)), nan, out);
+    }
+
     // Rewrites, under the omit rule, the rows of `results` whose windows may
     // hold a NaN: gathered L at a time, so that the work follows the NaN
     // windows rather than the blocks they touch.
@@ -430,6 +454,7 @@ struct numeric_engine {
         nan_window_rows(w, h, near);
         const float* tap[N];
         for (int a = 0; a < N; ++a) tap[a] = w.col[p.col[a]] + p.row[a];
+        const bool by_count = p.uniform && p.positive && !w.zero_mix;
         alignas(64) float gathered[N][L];
         alignas(64) float out[L];
         std::size_t row[L];
@@ -439,7 +464,7 @@ struct numeric_engine {
                 for (int a = 0; a < N; ++a) gathered[a][i] = gathered[a][0];
             value v[N];
             for (int a = 0; a < N; ++a) v[a] = Ops::load(gathered[a]);
-            Ops::store(out, omitted<N>(v, p));
+            Ops::store(out, by_count ? omitted_uniform<N>(v, p) : omitted<N>(v, p));
             for (std::size_t i = 0; i < count; ++i) results[row[i]] = out[i];
             count = 0;
         };

@@ -54,6 +54,19 @@ plan make_plan(const tap_list& taps, std::int64_t threshold) {
         // just outside that range changes no comparison.
         const std::int64_t t = std::clamp(threshold, -magnitude - 1, magnitude + 1);
         p.threshold_minus_1 = static_cast<std::int32_t>(t - 1);
+        if (p.uniform && p.positive) {
+            // As the omit rule in lanes weighs it: NaN taps weigh nothing and
+            // lower the threshold by their undoubled weight, which stays
+            // below the weight left.
+            const std::int64_t d = taps.doubled_weight[0];
+            for (int c = 0; c < p.n; ++c) {
+                const std::int64_t lowered =
+                    std::min(t - 1 - c * (d / 2), static_cast<std::int64_t>(p.n - c) * d - 1);
+                int b = 0;
+                while ((b + 1) * d <= lowered) ++b;
+                p.omit_rank[c] = b;
+            }
+        }
     }
 
     if (p.uniform && p.n == 9) {

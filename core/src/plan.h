@@ -48,6 +48,9 @@ struct plan {
     int first, last;    // positive: bounds on the selected sorted index
     std::int32_t weight[window_size];
     std::int32_t threshold_minus_1;
+    // Equal positive weights in lanes, omit rule: with c taps NaN, the
+    // sorted index selected among the n - c numbers left (c < n).
+    int omit_rank[window_size];
     numeric_path path;
     int variant;
     nan_rule nans;  // set by the caller: what windows with NaN give

@@ -249,6 +249,20 @@ bool other_window(const tap_list& taps, Filter3x3 filter_3x3, FilterAny filter_a
     return true;
 }
 
+// The NEON build's portable count is already NEON code.
+box_count_kernel box_count_of(kernel k) {
+    switch (k) {
+        case kernel::avx2:
+            if constexpr (have_avx2) return avx2_count_boxes;
+            break;
+        case kernel::avx512:
+            if constexpr (have_avx512) return avx512_count_boxes;
+            break;
+        default: break;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 network_kernel network_kernel_of(kernel k) {
@@ -358,7 +372,10 @@ void filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows
             [&](const tap_list& t) {
                 filter_logical(src, dst, rows, cols, pages, t, threshold, k);
             },
-            [&] { window_filter_logical(src, dst, rows, cols, pages, taps, threshold); }))
+            [&] {
+                window_filter_logical(src, dst, rows, cols, pages, taps, threshold,
+                                      box_count_of(chosen_kernel(k)));
+            }))
         return;
     switch (chosen_kernel(k)) {
         case kernel::avx2:

@@ -34,6 +34,9 @@ bool avx2_filter_single(const float* src, float* dst, std::size_t rows, std::siz
 void avx2_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
                          std::size_t cols, std::size_t pages, const tap_list& taps,
                          std::int64_t threshold);
+void avx2_count_boxes(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
+                      std::size_t cols, std::size_t pages, int m, int n,
+                      std::int64_t doubled_weight, std::int64_t threshold);
 
 bool avx512_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
                           std::size_t pages, const tap_list& taps, std::int64_t threshold,
@@ -44,6 +47,9 @@ bool avx512_filter_single(const float* src, float* dst, std::size_t rows, std::s
 void avx512_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
                            std::size_t cols, std::size_t pages, const tap_list& taps,
                            std::int64_t threshold);
+void avx512_count_boxes(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
+                        std::size_t cols, std::size_t pages, int m, int n,
+                        std::int64_t doubled_weight, std::int64_t threshold);
 
 // A one-row image's window reads row 0 whatever a tap's row offset (the rows
 // above and below repeat it), so the taps of one window column read one

@@ -4,6 +4,7 @@
 // compiler's inlining budget for the file runs out.
 #include <immintrin.h>
 
+#include "box_count.h"
 #include "engine_logical.h"
 #include "kernels.h"
 
@@ -80,6 +81,12 @@ void avx2_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t
                          std::size_t cols, std::size_t pages, const tap_list& taps,
                          std::int64_t threshold) {
     engine::logical_engine<avx2_bytes>::filter(src, dst, rows, cols, pages, taps, threshold);
+}
+
+void avx2_count_boxes(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
+                      std::size_t cols, std::size_t pages, int m, int n,
+                      std::int64_t doubled_weight, std::int64_t threshold) {
+    engine::count_boxes(src, dst, rows, cols, pages, m, n, doubled_weight, threshold);
 }
 
 }  // namespace varnets

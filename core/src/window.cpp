@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "box_count.h"
 #include "exact.h"
 #include "plan.h"
 #include "rank_window.h"
@@ -524,70 +525,6 @@ void load_byte_column(padded_column<std::uint8_t, no_notes>& out, const std::uin
     copy_clamped(out.v, column, rows, first);
 }
 
-// A full m x n window of equal doubled weights w: the false weight of a
-// window is w times its count of zeros, kept as running sums: down each
-// column over m rows, then across the n columns of the window. O(1) a pixel.
-void box_count_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
-                       std::size_t cols, std::size_t pages, int m, int n, std::int64_t w,
-                       std::int64_t threshold) {
-    const std::size_t strip = std::min(strip_rows, rows);
-    const std::ptrdiff_t row_reach = (m - 1) / 2, col_reach = (n - 1) / 2;
-    const auto last_row = static_cast<std::ptrdiff_t>(rows) - 1;
-    const auto last_col = static_cast<std::ptrdiff_t>(cols) - 1;
-    // Counts reach m * n <= 255^2, and column prefixes strip + m - 1 rows.
-    static_assert(max_window_side * max_window_side <= 65535 &&
-                  strip_rows + max_window_side <= 65535);
-    buffer<std::uint8_t> verdict(static_cast<std::size_t>(m) * n + 1);
-    for (std::size_t k = 0; k < verdict.size(); ++k)
-        verdict[k] = static_cast<std::int64_t>(k) * w < threshold;
-    buffer<std::uint16_t> prefix(strip + static_cast<std::size_t>(m));
-    buffer<std::uint16_t> column_counts(static_cast<std::size_t>(n) * strip);
-    buffer<std::uint16_t> total(strip);
-    for_each_strip(
-        src, dst, rows, cols, pages, strip,
-        [&](const auto* page_src, auto* page_dst, std::size_t s0, std::size_t h) {
-            // Zeros in rows r - row_reach .. r + row_reach of window column p
-            // (an image column, clamped), for the strip's rows r.
-            const auto counts_of = [&](std::ptrdiff_t p) {
-                std::uint16_t* counts =
-                    column_counts.data() + static_cast<std::size_t>((p + col_reach) % n) * strip;
-                const std::uint8_t* column =
-                    page_src +
-                    static_cast<std::size_t>(std::clamp<std::ptrdiff_t>(p, 0, last_col)) * rows;
-                const std::ptrdiff_t first = static_cast<std::ptrdiff_t>(s0) - row_reach;
-                for (std::size_t i = 0; i + 1 < h + static_cast<std::size_t>(m); ++i) {
-                    const std::ptrdiff_t row = std::clamp<std::ptrdiff_t>(
-                        first + static_cast<std::ptrdiff_t>(i), 0, last_row);
-                    prefix[i + 1] = static_cast<std::uint16_t>(prefix[i] + (column[row] == 0));
-                }
-                for (std::size_t r = 0; r < h; ++r)
-                    counts[r] = static_cast<std::uint16_t>(prefix[r + static_cast<std::size_t>(m)] -
-                                                           prefix[r]);
-                return counts;
-            };
-            prefix[0] = 0;
-            std::fill(total.begin(), total.begin() + static_cast<std::ptrdiff_t>(h), 0);
-            for (std::ptrdiff_t p = -col_reach; p < col_reach; ++p) {
-                const std::uint16_t* counts = counts_of(p);
-                for (std::size_t r = 0; r < h; ++r)
-                    total[r] = static_cast<std::uint16_t>(total[r] + counts[r]);
-            }
-            for (std::size_t c = 0; c < cols; ++c) {
-                const auto cc = static_cast<std::ptrdiff_t>(c);
-                const std::uint16_t* entering = counts_of(cc + col_reach);
-                for (std::size_t r = 0; r < h; ++r)
-                    total[r] = static_cast<std::uint16_t>(total[r] + entering[r]);
-                std::uint8_t* column_dst = page_dst + c * rows + s0;
-                for (std::size_t r = 0; r < h; ++r) column_dst[r] = verdict[total[r]];
-                // The leftmost column leaves; its slot takes the next entering one.
-                const std::uint16_t* leaving =
-                    column_counts.data() + c % static_cast<std::size_t>(n) * strip;
-                for (std::size_t r = 0; r < h; ++r)
-                    total[r] = static_cast<std::uint16_t>(total[r] - leaving[r]);
-            }
-        });
-}
-
 }  // namespace
 
 gathered_rank::gathered_rank(const tap_list& taps, int rank, network_kernel kernel)
@@ -623,11 +560,12 @@ void window_filter_single(const float* src, float* dst, std::size_t rows, std::s
 
 void window_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
                            std::size_t cols, std::size_t pages, const tap_list& taps,
-                           std::int64_t threshold) {
+                           std::int64_t threshold, box_count_kernel box) {
     const int n = taps.count;
     if (n == taps.window_rows * taps.window_cols && taps.equal_weights()) {
-        box_count_logical(src, dst, rows, cols, pages, taps.window_rows, taps.window_cols,
-                          taps.doubled_weight[0], threshold);
+        (box != nullptr ? box : engine::count_boxes)(src, dst, rows, cols, pages, taps.window_rows,
+                                                     taps.window_cols, taps.doubled_weight[0],
+                                                     threshold);
         return;
     }
     const tap_geometry g(taps);

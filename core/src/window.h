@@ -169,9 +169,14 @@ void window_filter_double(const double* src, double* dst, std::size_t rows, std:
 void window_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
                           std::size_t pages, const tap_list& taps, std::int64_t threshold,
                           network_kernel network, nan_rule nans = nan_rule::walk);
+// Full windows of equal weights on a logical image, counted: `box` is a
+// kernel file's copy of the count (null for the portable one).
+using box_count_kernel = void (*)(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
+                                  std::size_t cols, std::size_t pages, int m, int n,
+                                  std::int64_t doubled_weight, std::int64_t threshold);
 void window_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,
                            std::size_t cols, std::size_t pages, const tap_list& taps,
-                           std::int64_t threshold);
+                           std::int64_t threshold, box_count_kernel box = nullptr);
 
 }  // namespace varnets
 

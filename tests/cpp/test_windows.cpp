@@ -111,6 +111,9 @@ TEST(windows, logical_images_match_the_naive_filter) {
         for (double weight : {1.0, 3.0, -2.0, 2e9})
             for (int trial = 0; trial < 4; ++trial)
                 check_logical(rng, c, std::vector<double>(static_cast<size_t>(c.m * c.n), weight));
+    // The largest windows: column counts fill a byte, totals 16 bits.
+    for (const window_case& c : std::vector<window_case>{{255, 3, 300, 4}, {255, 255, 260, 2}})
+        check_logical(rng, c, std::vector<double>(static_cast<size_t>(c.m * c.n), 1.0));
 }
 
 // The vector paths carry weights in 32-bit lanes while the doubled weights

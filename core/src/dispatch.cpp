@@ -306,7 +306,7 @@ bool filter_3x3_double(const double* src, double* dst, std::size_t rows, std::si
         default: break;
     }
     reference_double(src, dst, rows, cols, pages, taps, threshold, nans);
-    return beyond.edge == border::replicate || beyond.edge == border::symmetric;
+    return beyond.replicated();
 }
 
 bool filter_3x3_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
@@ -334,7 +334,7 @@ bool filter_3x3_single(const float* src, float* dst, std::size_t rows, std::size
         default: break;
     }
     reference_single(src, dst, rows, cols, pages, taps, threshold, nans);
-    return beyond.edge == border::replicate || beyond.edge == border::symmetric;
+    return beyond.replicated();
 }
 
 void filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,

@@ -941,8 +941,7 @@ struct numeric_engine {
         p.nans = nans;
         p.beyond_edge = beyond.edge;
         p.beyond_pad = beyond.pad;
-        const bool replicated =
-            beyond.edge == border::replicate || beyond.edge == border::symmetric;
+        const bool replicated = beyond.replicated();
         // NaN rules other than the walk run in included() and omitted(),
         // with positive weights in lanes; other weights take the reference.
         const bool rule_in_lanes = nans == nan_rule::walk || (p.positive && p.lane_weights) ||

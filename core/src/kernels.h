@@ -21,6 +21,8 @@ namespace varnets {
 struct beyond_rows {
     border edge = border::replicate;
     float pad = 0.0f;
+    // Whether those are the rows the replicating paths read.
+    bool replicated() const { return edge == border::replicate || edge == border::symmetric; }
 };
 
 // The numeric kernels return whether the rows beyond were read as `beyond`

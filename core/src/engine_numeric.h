@@ -24,6 +24,7 @@
 // Besides what networks.h asks for, `Ops` supplies, for `lanes` (8 or 16)
 // lanes:
 //   load(const float*), store(float*, value)         unaligned
+//   gather(const float* base, const int32_t* index)   lane i = base[index[i]]
 //   load_pixels(const P*), store_pixels(P*, value)   P double or float, converted
 //   streams, stream_fence()                          whether it has the two below
 //   stream_pixels(P*, value)                         where streams: whole 64-byte
@@ -455,24 +456,20 @@ struct numeric_engine {
         const float* tap[N];
         for (int a = 0; a < N; ++a) tap[a] = w.col[p.col[a]] + p.row[a];
         const bool by_count = p.uniform && p.positive && !w.zero_mix;
-        alignas(64) float gathered[N][L];
         alignas(64) float out[L];
-        std::size_t row[L];
+        std::int32_t row[L];
         std::size_t count = 0;
         const auto flush = [&] {
-            for (std::size_t i = count; i < L; ++i)
-                for (int a = 0; a < N; ++a) gathered[a][i] = gathered[a][0];
+            for (std::size_t i = count; i < L; ++i) row[i] = row[0];
             value v[N];
-            for (int a = 0; a < N; ++a) v[a] = Ops::load(gathered[a]);
+            for (int a = 0; a < N; ++a) v[a] = Ops::gather(tap[a], row);
             Ops::store(out, by_count ? omitted_uniform<N>(v, p) : omitted<N>(v, p));
             for (std::size_t i = 0; i < count; ++i) results[row[i]] = out[i];
             count = 0;
         };
         for (std::size_t k = 0; k < float_column::words; ++k)
             for (std::uint64_t bits = near[k]; bits != 0; bits &= bits - 1) {
-                const std::size_t r = 64 * k + static_cast<std::size_t>(lowest_bit(bits));
-                row[count] = r;
-                for (int a = 0; a < N; ++a) gathered[a][count] = tap[a][r];
+                row[count] = static_cast<std::int32_t>(64 * k) + lowest_bit(bits);
                 if (++count == L) flush();
             }
         if (count != 0) flush();

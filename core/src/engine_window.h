@@ -97,6 +97,78 @@ struct fixed_median {
     }
 };
 
+// The weighted network of N taps built at compile time (the steps of
+// sorting_network() at run time), values and weights in registers.
+template <int N>
+struct fixed_sorting_network {
+    static constexpr int padded = fixed_median_network<N>::padded;
+    std::array<network_step, 4 * padded * 8> steps{};
+    int count = 0;
+    std::array<int, N> sorted{};  // the slot of the i-th smallest
+};
+
+template <int N>
+constexpr fixed_sorting_network<N> make_fixed_sorting_network() {
+    constexpr int p = fixed_sorting_network<N>::padded;
+    std::array<int, p> slot{};
+    std::array<bool, p> padding{};
+    fixed_sorting_network<N> all;
+    padded_sorting_network(N, p, slot, padding, [&](int a, int b) {
+        all.steps[all.count++] = {a, b, a, b};
+    });
+    for (int i = 0; i < N; ++i) all.sorted[i] = slot[i];
+    return all;
+}
+
+template <int N>
+struct fixed_weighted {
+    static constexpr fixed_sorting_network<N> network = make_fixed_sorting_network<N>();
+
+    template <class Ops, std::size_t... I>
+    VARNETS_INLINE static void apply(typename Ops::value* v, typename Ops::weight* w,
+                                     std::index_sequence<I...>) {
+        (
+            [&]() VARNETS_INLINE {
+                constexpr network_step s = network.steps[I];
+                const auto x = v[s.a], y = v[s.b];
+                const auto wx = w[s.a], wy = w[s.b];
+                const auto swap = Ops::less(y, x);
+                v[s.a] = Ops::min(x, y);
+                v[s.b] = Ops::max(x, y);
+                w[s.a] = Ops::pick(swap, wy, wx);
+                w[s.b] = Ops::pick(swap, wx, wy);
+            }(),
+            ...);
+    }
+
+    // As run_weighted_network() below, for N taps.
+    template <class Ops>
+    static void run(const selection_network& n, const float* const* tap, std::size_t h,
+                    float* out) {
+        constexpr std::size_t L = Ops::lanes;
+        static_assert(network.count <= 256, "a fold expression of at most 256 operands");
+        const auto total = Ops::splat(n.total);
+        const auto threshold_minus_1 = Ops::splat(n.threshold - 1);
+        for (std::size_t r = 0; r < h; r += L) {
+            typename Ops::value v[N];
+            typename Ops::weight w[N];
+            for (int a = 0; a < N; ++a) {
+                v[a] = Ops::load(tap[a] + r);
+                w[a] = Ops::splat(n.weights[a]);
+            }
+            apply<Ops>(v, w, std::make_index_sequence<static_cast<std::size_t>(network.count)>{});
+            auto result = v[network.sorted[N - 1]];
+            auto running = total;
+            for (int i = N - 1; i >= 0; --i) {
+                const int slot = network.sorted[i];
+                result = Ops::pick(Ops::at_least(running, threshold_minus_1), v[slot], result);
+                running = Ops::add(running, w[slot]);
+            }
+            Ops::store(out + r, result);
+        }
+    }
+};
+
 // The weighted network: each step also moves the weights with the values;
 // then, from the largest value down, the running weight through each value is
 // the total less the weights above it, and the last value at which it
@@ -158,7 +230,10 @@ bool run_network(const selection_network& network, const float* const* tap, std:
     const std::size_t C = network.chunk;
     if (Ops::flushes_denormals()) return false;
     if (network.weights != nullptr) {
-        run_weighted_network<Ops>(network, tap, h, out, scratch);
+        if (network.taps == 25)
+            fixed_weighted<25>::run<Ops>(network, tap, h, out);
+        else
+            run_weighted_network<Ops>(network, tap, h, out, scratch);
         return true;
     }
     if (network.full_window_median) {

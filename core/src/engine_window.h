@@ -238,6 +238,13 @@ bool run_network(const selection_network& network, const float* const* tap, std:
     }
     if (network.full_window_median) {
         switch (network.taps) {
+            // Lines (1 x n, m x 1) and small rectangles, then squares.
+            case 5: fixed_median<5>::run<Ops>(tap, h, out); return true;
+            case 7: fixed_median<7>::run<Ops>(tap, h, out); return true;
+            case 11: fixed_median<11>::run<Ops>(tap, h, out); return true;
+            case 13: fixed_median<13>::run<Ops>(tap, h, out); return true;
+            case 15: fixed_median<15>::run<Ops>(tap, h, out); return true;
+            case 21: fixed_median<21>::run<Ops>(tap, h, out); return true;
             case 25: fixed_median<25>::run<Ops>(tap, h, out); return true;
             case 49: fixed_median<49>::run<Ops>(tap, h, out); return true;
             case 81: fixed_median<81>::run<Ops>(tap, h, out); return true;

@@ -116,6 +116,22 @@ TEST(windows, logical_images_match_the_naive_filter) {
         check_logical(rng, c, std::vector<double>(static_cast<size_t>(c.m * c.n), 1.0));
 }
 
+// Full windows of one weight at the median run networks built at compile
+// time for their tap counts: lines, small rectangles and squares, on images
+// shorter and longer than the window.
+TEST(windows, full_windows_at_the_median_match_the_naive_filter) {
+    random_cases::engine rng(17);
+    const std::vector<std::pair<int, int>> shapes = {
+        {1, 5}, {5, 1}, {1, 7}, {7, 1}, {1, 11}, {11, 1}, {1, 13}, {13, 1}, {1, 15}, {15, 1},
+        {3, 5}, {5, 3}, {3, 7}, {7, 3}, {1, 21}, {21, 1}, {5, 5},  {7, 7},  {9, 9}};
+    for (const auto& [m, n] : shapes)
+        for (const window_case c : {window_case{m, n, 37, 29}, window_case{m, n, 4, 70}}) {
+            const std::vector<double> ones(static_cast<size_t>(m * n), 1.0);
+            check_numeric<float>(rng, c, ones, 0);
+            check_numeric<double>(rng, c, ones, 0);
+        }
+}
+
 // The vector paths carry weights in 32-bit lanes while the doubled weights
 // sum to at most 2^30, and leave larger sums to 64-bit code: sums just at
 // and past that limit (up to 2^31, where the lanes would overflow), in the

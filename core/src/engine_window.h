@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "networks.h"
 #include "window.h"
 
 // Internal linkage: each kernel file compiles its own copy with its own
@@ -96,6 +97,48 @@ struct fixed_median {
         }
     }
 };
+
+// The two steps of the shared 5 x 5 median (selection_network::job).
+template <class Ops>
+void sort_columns_of_5(const float* column, std::size_t h, float* planes, std::size_t stride) {
+    using net = networks::nets<Ops>;
+    for (std::size_t r = 0; r < h; r += Ops::lanes) {
+        typename Ops::value v[5];
+        for (int d = 0; d < 5; ++d) v[d] = Ops::load(column + r + d);
+        net::template sort<5>(v);
+        for (int k = 0; k < 5; ++k) Ops::store(planes + k * stride + r, v[k]);
+    }
+}
+
+template <class Ops>
+void median_of_5x5_pair(const float* const* planes, std::size_t stride, std::size_t h, float* left,
+                        float* right) {
+    using net = networks::nets<Ops>;
+    using networks::median5_final;
+    using networks::median5_shared;
+    for (std::size_t r = 0; r < h; r += Ops::lanes) {
+        typename Ops::value shared[20];
+        for (int c = 0; c < 4; ++c)
+            for (int k = 0; k < 5; ++k)
+                shared[5 * c + k] = Ops::load(planes[1 + c] + k * stride + r);
+        networks::unrolled<std::size(median5_shared)>([&](auto i) VARNETS_INLINE {
+            constexpr networks::pair p = median5_shared[i];
+            net::exchange(shared[p.lo], shared[p.hi]);
+        });
+        const auto finish = [&](const float* own, float* out) VARNETS_INLINE {
+            typename Ops::value v[11];
+            for (int k = 0; k < 6; ++k) v[k] = shared[networks::median5_shared_ranks[k]];
+            for (int k = 0; k < 5; ++k) v[6 + k] = Ops::load(own + k * stride + r);
+            networks::unrolled<std::size(median5_final)>([&](auto i) VARNETS_INLINE {
+                constexpr networks::pair p = median5_final[i];
+                net::exchange(v[p.lo], v[p.hi]);
+            });
+            Ops::store(out + r, v[networks::median5_final_result]);
+        };
+        finish(planes[0], left);
+        finish(planes[5], right);
+    }
+}
 
 // The weighted network of N taps built at compile time (the steps of
 // sorting_network() at run time), values and weights in registers.
@@ -229,6 +272,15 @@ bool run_network(const selection_network& network, const float* const* tap, std:
     static_assert(L <= window_lanes && window_lanes % L == 0);
     const std::size_t C = network.chunk;
     if (Ops::flushes_denormals()) return false;
+    switch (network.work) {
+        case selection_network::job::sort_columns_of_5:
+            sort_columns_of_5<Ops>(tap[0], h, out, network.plane_stride);
+            return true;
+        case selection_network::job::median_of_5x5_pair:
+            median_of_5x5_pair<Ops>(tap, network.plane_stride, h, out, network.second_out);
+            return true;
+        case selection_network::job::select: break;
+    }
     if (network.weights != nullptr) {
         if (network.taps == 25)
             fixed_weighted<25>::run<Ops>(network, tap, h, out);

@@ -48,6 +48,27 @@ constexpr pair net9[] = {{0, 3}, {1, 7}, {2, 5}, {4, 8}, {0, 7}, {2, 4}, {3, 8},
 constexpr pair after_triples[] = {{2, 5}, {0, 3}, {1, 4}, {5, 8}, {3, 6}, {4, 7}, {2, 5}, {0, 3},
                                   {1, 4}, {5, 7}, {2, 6}, {1, 3}, {4, 6}, {2, 4}, {5, 6}, {2, 3}};
 
+// The 5x5 median of two neighbouring outputs from sorted columns (each
+// column's vertical 5-tuples sorted once, slot 5c + i holding rank i of
+// column c): the first network merges the four columns the outputs share
+// until their ranks 7..12 are fixed; the second takes, for each output, the
+// rank-5 value of those six (slots 0..5) and its own column (slots 6..10),
+// which is the window's 13th of 25. Built, and checked on every 0/1 input,
+// by tools/median5_networks.py.
+// 51 comparators; ranks 7..12 of the 20 end in these slots:
+constexpr pair median5_shared[] = {
+    {0, 5},   {4, 9},   {4, 5},   {2, 7},   {2, 4},   {7, 5},   {1, 6},   {3, 8},   {3, 6},
+    {1, 2},   {3, 4},   {6, 7},   {8, 5},   {10, 15}, {14, 19}, {14, 15}, {12, 17}, {12, 14},
+    {17, 15}, {11, 16}, {13, 18}, {13, 16}, {11, 12}, {13, 14}, {16, 17}, {18, 15}, {0, 10},
+    {5, 15},  {5, 10},  {4, 14},  {4, 5},   {14, 10}, {2, 12},  {7, 17},  {7, 12},  {7, 5},
+    {12, 14}, {1, 11},  {9, 19},  {9, 11},  {6, 16},  {6, 9},   {16, 11}, {3, 13},  {8, 18},
+    {8, 13},  {8, 9},   {13, 16}, {8, 5},   {9, 12},  {13, 14}};
+constexpr int median5_shared_ranks[] = {8, 5, 9, 12, 13, 14};
+// 10 comparators; the median ends in slot 5.
+constexpr pair median5_final[] = {{0, 6}, {4, 10}, {4, 6}, {2, 8}, {8, 6},
+                                  {1, 7}, {5, 7},  {3, 9}, {3, 5}, {5, 8}};
+constexpr int median5_final_result = 5;
+
 template <int N>
 constexpr const pair* network() {
     if constexpr (N == 2) return net2;

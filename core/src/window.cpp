@@ -162,19 +162,24 @@ void for_each_strip(const In* src, Out* dst, std::size_t rows, std::size_t cols,
 
 // Copies rows first .. first + v.size() - 1 of an image column, clamped.
 template <class Value, class Pixel>
-void copy_clamped(buffer<Value>& v, const Pixel* column, std::size_t rows, std::ptrdiff_t first) {
-    const auto count = static_cast<std::ptrdiff_t>(v.size());
+void copy_clamped(Value* out, std::size_t size, const Pixel* column, std::size_t rows,
+                  std::ptrdiff_t first) {
+    const auto count = static_cast<std::ptrdiff_t>(size);
     const auto last = static_cast<std::ptrdiff_t>(rows) - 1;
     // Entries before row 0 and past the last row repeat the edge; the rest
     // is a straight conversion, which the compiler vectorises.
     const std::ptrdiff_t inside_from = std::clamp<std::ptrdiff_t>(-first, 0, count);
     const std::ptrdiff_t inside_to =
         std::clamp<std::ptrdiff_t>(last + 1 - first, inside_from, count);
-    Value* out = v.data();
     for (std::ptrdiff_t i = 0; i < inside_from; ++i) out[i] = static_cast<Value>(column[0]);
     const Pixel* from = column + first;
     for (std::ptrdiff_t i = inside_from; i < inside_to; ++i) out[i] = static_cast<Value>(from[i]);
     for (std::ptrdiff_t i = inside_to; i < count; ++i) out[i] = static_cast<Value>(column[last]);
+}
+
+template <class Value, class Pixel>
+void copy_clamped(buffer<Value>& v, const Pixel* column, std::size_t rows, std::ptrdiff_t first) {
+    copy_clamped(v.data(), v.size(), column, rows, first);
 }
 
 // What a numeric column holds that min/max networks cannot take: whether
@@ -346,6 +351,27 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     buffer<nan_tap_place> nan_list(static_cast<std::size_t>(n));
     buffer<std::int32_t> nan_count(one_nan_by_network ? strip : 0);
     buffer<std::uint32_t> nan_row(one_nan_by_network ? strip : 0);
+
+    // The 5 x 5 median, two outputs at a time from sorted columns: the
+    // planes of the last six image columns sorted (slot: column % 6), and
+    // the right output of the last pair, waiting for its column.
+    const bool paired =
+        kernel != nullptr && network.full_window_median && taps.window_rows == 5 && n == 25;
+    struct sorted_column {
+        std::ptrdiff_t source = -1;
+        bool sorted = false;  // false: NaN in the column, or the kernel declined
+    };
+    sorted_column sorted_columns[6];
+    const std::size_t plane_stride = strip + window_padding;
+    aligned_floats planes(paired ? 6 * 5 * plane_stride : 1);
+    aligned_floats pair_out(paired ? strip + window_padding : 1);
+    aligned_floats entering(paired ? strip + 4 + window_padding : 1);
+    std::size_t pair_out_column = 0;  // pair_out holds this output column (0: none)
+    selection_network sort_job = network, pair_job = network;
+    sort_job.work = selection_network::job::sort_columns_of_5;
+    pair_job.work = selection_network::job::median_of_5x5_pair;
+    sort_job.plane_stride = pair_job.plane_stride = plane_stride;
+    pair_job.second_out = pair_out.get();
     // Taps in column-major order over the whole m x n window.
     const bool full_rectangle = n == taps.window_rows * taps.window_cols;
     constexpr int max_counted_nans = 8;
@@ -354,6 +380,29 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
         src, dst, rows, cols, pages, strip,
         [&](const auto* page_src, auto* page_dst, std::size_t s0, std::size_t h) {
             ring.start_strip(s0, h);
+            for (sorted_column& e : sorted_columns) e.source = -1;
+            pair_out_column = 0;
+            // The planes of image column cc (clamped), sorted from the ring's
+            // copy while it holds the column, else from a copy of its own.
+            const auto sorted_planes = [&](std::ptrdiff_t cc, const float_column* in_ring) {
+                const std::size_t slot = static_cast<std::size_t>(cc) % 6;
+                sorted_column& e = sorted_columns[slot];
+                if (e.source == cc) return e.sorted;
+                const float* column = in_ring != nullptr ? in_ring->v.data() : entering.get();
+                bool nan = in_ring != nullptr && in_ring->notes.nan;
+                if (in_ring == nullptr) {
+                    copy_clamped(entering.get(), h + 4,
+                                 page_src + static_cast<std::size_t>(cc) * rows, rows,
+                                 static_cast<std::ptrdiff_t>(s0) - 2);
+                    std::uint32_t nans = 0;
+                    for (std::size_t i = 0; i < h + 4; ++i) nans += column[i] != column[i];
+                    nan = nans != 0;
+                }
+                e.source = cc;
+                e.sorted = !nan && kernel(sort_job, &column, h,
+                                          planes.get() + slot * 5 * plane_stride, scratch.get());
+                return e.sorted;
+            };
             for (std::size_t c = 0; c < cols; ++c) {
                 ring.move_to(page_src, rows, cols, c, load_float_column<Pixel>);
                 const float* const* tap = ring.taps();
@@ -381,8 +430,31 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                     }
                 }
                 float* result = out.get();
-                if (kernel == nullptr ||
-                    !kernel(network, split ? low_tap.data() : tap, h, result, scratch.get())) {
+                bool by_pair = false;
+                if (paired && !nan) {
+                    if (pair_out_column == c && c != 0) {
+                        std::copy(pair_out.get(), pair_out.get() + h, result);
+                        by_pair = true;
+                    } else if (c + 1 < cols) {
+                        // Columns c - 2 .. c + 3: the first five are the ring's.
+                        const float* column_planes[6];
+                        by_pair = true;
+                        for (int j = 0; j < 6; ++j) {
+                            const std::ptrdiff_t cc = std::clamp<std::ptrdiff_t>(
+                                static_cast<std::ptrdiff_t>(c) + j - 2, 0,
+                                static_cast<std::ptrdiff_t>(cols) - 1);
+                            by_pair = by_pair &&
+                                      sorted_planes(cc, j < 5 ? &ring.tap_column(5 * j) : nullptr);
+                            column_planes[j] =
+                                planes.get() + static_cast<std::size_t>(cc) % 6 * 5 * plane_stride;
+                        }
+                        by_pair =
+                            by_pair && kernel(pair_job, column_planes, h, result, scratch.get());
+                        if (by_pair) pair_out_column = c + 1;
+                    }
+                }
+                if (!by_pair && (kernel == nullptr || !kernel(network, split ? low_tap.data() : tap,
+                                                              h, result, scratch.get()))) {
                     for (std::size_t r = 0; r < h; ++r) result[r] = exact(r);
                 } else if (nan || (negative && positive)) {
                     // Windows the network cannot take: a NaN anywhere in rows

@@ -98,6 +98,17 @@ struct selection_network {
     // The median of a full window with taps in window order: kernels that
     // carry a compiled network for its size run that one instead.
     bool full_window_median = false;
+    // The 5 x 5 median in two steps that share work between outputs (the
+    // network fields above unused): sort_columns_of_5 sorts the vertical
+    // 5-tuples of one column (tap[0]: its row r - 2 at tap[0][r]) into five
+    // planes of ranks 0..4 at out + k * plane_stride; median_of_5x5_pair
+    // takes the planes of six neighbouring columns (tap[0..5]) and writes
+    // the medians of the windows over columns 0..4 to out and over 1..5 to
+    // second_out.
+    enum class job : unsigned char { select, sort_columns_of_5, median_of_5x5_pair };
+    job work = job::select;
+    std::size_t plane_stride = 0;
+    float* second_out = nullptr;
 };
 
 // out[r] for r in 0..h-1 (h rounded up to window_padding may be written)

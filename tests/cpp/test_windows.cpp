@@ -130,6 +130,8 @@ TEST(windows, full_windows_at_the_median_match_the_naive_filter) {
             check_numeric<float>(rng, c, ones, 0);
             check_numeric<double>(rng, c, ones, 0);
         }
+    // More rows than a strip, where the 5x5 median's sorted columns start again.
+    check_numeric<float>(rng, {5, 5, 1100, 9}, std::vector<double>(25, 1.0), 0);
 }
 
 // The vector paths carry weights in 32-bit lanes while the doubled weights

@@ -100,9 +100,13 @@ class column_ring {
         : g_(g),
           entries_(static_cast<std::size_t>(2 * g.col_reach + 1)),
           tap_(g.row.size()),
-          tap_column_(g.row.size()) {
+          tap_column_(g.row.size()),
+          offset_used_(entries_.size()),
+          offset_column_(entries_.size()) {
         for (auto& e : entries_)
             e.v.resize(strip + 2 * static_cast<std::size_t>(g.reach) + window_padding);
+        for (const std::ptrdiff_t d : g.col)
+            offset_used_[static_cast<std::size_t>(d + g.col_reach)] = 1;
     }
 
     // A new strip of h rows from s0 (the ring forgets its columns).
@@ -117,20 +121,25 @@ class column_ring {
     void move_to(const Pixel* page, std::size_t rows, std::size_t cols, std::size_t c,
                  Load&& load) {
         window_.clear();
-        for (std::size_t a = 0; a < tap_.size(); ++a) {
+        // Column by column offset, then tap by tap: clamped offsets that
+        // read the same column are neighbours.
+        for (std::size_t i = 0; i < entries_.size(); ++i) {
+            if (!offset_used_[i]) continue;
             const std::ptrdiff_t cc =
-                std::clamp<std::ptrdiff_t>(static_cast<std::ptrdiff_t>(c) + g_.col[a], 0,
+                std::clamp<std::ptrdiff_t>(static_cast<std::ptrdiff_t>(c + i) - g_.col_reach, 0,
                                            static_cast<std::ptrdiff_t>(cols) - 1);
-            const std::size_t entry = static_cast<std::size_t>(cc) % entries_.size();
-            column& e = entries_[entry];
+            column& e = entries_[static_cast<std::size_t>(cc) % entries_.size()];
             if (e.source != cc) {
                 load(e, page + static_cast<std::size_t>(cc) * rows, rows, first_, used_);
                 e.source = cc;
             }
-            if (std::find(window_.begin(), window_.end(), &e) == window_.end())
-                window_.push_back(&e);
-            tap_[a] = e.v.data() + g_.reach + g_.row[a];
-            tap_column_[a] = &e;
+            if (window_.empty() || window_.back() != &e) window_.push_back(&e);
+            offset_column_[i] = &e;
+        }
+        for (std::size_t a = 0; a < tap_.size(); ++a) {
+            const column* e = offset_column_[static_cast<std::size_t>(g_.col[a] + g_.col_reach)];
+            tap_[a] = e->v.data() + g_.reach + g_.row[a];
+            tap_column_[a] = e;
         }
     }
 
@@ -146,6 +155,8 @@ class column_ring {
     buffer<const Value*> tap_;
     buffer<const column*> tap_column_;
     buffer<const column*> window_;
+    buffer<char> offset_used_;             // a tap reads column offset i - col_reach
+    buffer<const column*> offset_column_;  // and this column holds it
     std::ptrdiff_t first_ = 0;
     std::size_t used_ = 0;
 };

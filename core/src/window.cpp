@@ -96,9 +96,10 @@ class column_ring {
   public:
     using column = padded_column<Value, Notes>;
 
-    column_ring(const tap_geometry& g, std::size_t strip)
+    // `ahead`: columns right of the window that load_column() may hold too.
+    column_ring(const tap_geometry& g, std::size_t strip, std::size_t ahead = 0)
         : g_(g),
-          entries_(static_cast<std::size_t>(2 * g.col_reach + 1)),
+          entries_(static_cast<std::size_t>(2 * g.col_reach + 1) + ahead),
           tap_(g.row.size()),
           tap_column_(g.row.size()),
           offset_used_(entries_.size()),
@@ -143,6 +144,18 @@ class column_ring {
         }
     }
 
+    // Image column cc (within the window or `ahead` right of it), loaded
+    // once: move_to() finds it there.
+    template <class Pixel, class Load>
+    const column& load_column(const Pixel* page, std::size_t rows, std::ptrdiff_t cc, Load&& load) {
+        column& e = entries_[static_cast<std::size_t>(cc) % entries_.size()];
+        if (e.source != cc) {
+            load(e, page + static_cast<std::size_t>(cc) * rows, rows, first_, used_);
+            e.source = cc;
+        }
+        return e;
+    }
+
     const Value* const* taps() const { return tap_.data(); }
     // The column tap a reads, and where in it: taps()[a] - its v.data().
     const column& tap_column(std::size_t a) const { return *tap_column_[a]; }
@@ -173,24 +186,19 @@ void for_each_strip(const In* src, Out* dst, std::size_t rows, std::size_t cols,
 
 // Copies rows first .. first + v.size() - 1 of an image column, clamped.
 template <class Value, class Pixel>
-void copy_clamped(Value* out, std::size_t size, const Pixel* column, std::size_t rows,
-                  std::ptrdiff_t first) {
-    const auto count = static_cast<std::ptrdiff_t>(size);
+void copy_clamped(buffer<Value>& v, const Pixel* column, std::size_t rows, std::ptrdiff_t first) {
+    const auto count = static_cast<std::ptrdiff_t>(v.size());
     const auto last = static_cast<std::ptrdiff_t>(rows) - 1;
     // Entries before row 0 and past the last row repeat the edge; the rest
     // is a straight conversion, which the compiler vectorises.
     const std::ptrdiff_t inside_from = std::clamp<std::ptrdiff_t>(-first, 0, count);
     const std::ptrdiff_t inside_to =
         std::clamp<std::ptrdiff_t>(last + 1 - first, inside_from, count);
+    Value* out = v.data();
     for (std::ptrdiff_t i = 0; i < inside_from; ++i) out[i] = static_cast<Value>(column[0]);
     const Pixel* from = column + first;
     for (std::ptrdiff_t i = inside_from; i < inside_to; ++i) out[i] = static_cast<Value>(from[i]);
     for (std::ptrdiff_t i = inside_to; i < count; ++i) out[i] = static_cast<Value>(column[last]);
-}
-
-template <class Value, class Pixel>
-void copy_clamped(buffer<Value>& v, const Pixel* column, std::size_t rows, std::ptrdiff_t first) {
-    copy_clamped(v.data(), v.size(), column, rows, first);
 }
 
 // What a numeric column holds that min/max networks cannot take: whether
@@ -320,7 +328,10 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     const tap_geometry g(taps);
     const std::size_t strip = std::min(strip_rows, rows);
     const std::size_t span = 2 * static_cast<std::size_t>(g.reach) + 1;  // rows a window spans
-    column_ring<float, special_values> ring(g, strip);
+    // The 5 x 5 median pairs read one column past the window.
+    const bool paired =
+        kernel != nullptr && network.full_window_median && taps.window_rows == 5 && n == 25;
+    column_ring<float, special_values> ring(g, strip, paired ? 1 : 0);
     aligned_floats out(strip + window_padding);
     aligned_floats scratch(kernel != nullptr ? (weighted ? 2 : 1) * network.slots * network.chunk
                                              : 1);
@@ -366,8 +377,6 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     // The 5 x 5 median, two outputs at a time from sorted columns: the
     // planes of the last six image columns sorted (slot: column % 6), and
     // the right output of the last pair, waiting for its column.
-    const bool paired =
-        kernel != nullptr && network.full_window_median && taps.window_rows == 5 && n == 25;
     struct sorted_column {
         std::ptrdiff_t source = -1;
         bool sorted = false;  // false: NaN in the column, or the kernel declined
@@ -376,7 +385,6 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     const std::size_t plane_stride = strip + window_padding;
     aligned_floats planes(paired ? 6 * 5 * plane_stride : 1);
     aligned_floats pair_out(paired ? strip + window_padding : 1);
-    aligned_floats entering(paired ? strip + 4 + window_padding : 1);
     std::size_t pair_out_column = 0;  // pair_out holds this output column (0: none)
     selection_network sort_job = network, pair_job = network;
     sort_job.work = selection_network::job::sort_columns_of_5;
@@ -393,25 +401,18 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
             ring.start_strip(s0, h);
             for (sorted_column& e : sorted_columns) e.source = -1;
             pair_out_column = 0;
-            // The planes of image column cc (clamped), sorted from the ring's
-            // copy while it holds the column, else from a copy of its own.
-            const auto sorted_planes = [&](std::ptrdiff_t cc, const float_column* in_ring) {
+            // The planes of image column cc (clamped), sorted from the ring's copy.
+            const auto sorted_planes = [&](std::ptrdiff_t cc) {
                 const std::size_t slot = static_cast<std::size_t>(cc) % 6;
                 sorted_column& e = sorted_columns[slot];
                 if (e.source == cc) return e.sorted;
-                const float* column = in_ring != nullptr ? in_ring->v.data() : entering.get();
-                bool nan = in_ring != nullptr && in_ring->notes.nan;
-                if (in_ring == nullptr) {
-                    copy_clamped(entering.get(), h + 4,
-                                 page_src + static_cast<std::size_t>(cc) * rows, rows,
-                                 static_cast<std::ptrdiff_t>(s0) - 2);
-                    std::uint32_t nans = 0;
-                    for (std::size_t i = 0; i < h + 4; ++i) nans += column[i] != column[i];
-                    nan = nans != 0;
-                }
+                const float_column& in_ring =
+                    ring.load_column(page_src, rows, cc, load_float_column<Pixel>);
+                const float* column = in_ring.v.data();
                 e.source = cc;
-                e.sorted = !nan && kernel(sort_job, &column, h,
-                                          planes.get() + slot * 5 * plane_stride, scratch.get());
+                e.sorted = !in_ring.notes.nan &&
+                           kernel(sort_job, &column, h, planes.get() + slot * 5 * plane_stride,
+                                  scratch.get());
                 return e.sorted;
             };
             for (std::size_t c = 0; c < cols; ++c) {
@@ -447,15 +448,14 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                         std::copy(pair_out.get(), pair_out.get() + h, result);
                         by_pair = true;
                     } else if (c + 1 < cols) {
-                        // Columns c - 2 .. c + 3: the first five are the ring's.
+                        // Columns c - 2 .. c + 3, the last one loaded ahead.
                         const float* column_planes[6];
                         by_pair = true;
                         for (int j = 0; j < 6; ++j) {
                             const std::ptrdiff_t cc = std::clamp<std::ptrdiff_t>(
                                 static_cast<std::ptrdiff_t>(c) + j - 2, 0,
                                 static_cast<std::ptrdiff_t>(cols) - 1);
-                            by_pair = by_pair &&
-                                      sorted_planes(cc, j < 5 ? &ring.tap_column(5 * j) : nullptr);
+                            by_pair = by_pair && sorted_planes(cc);
                             column_planes[j] =
                                 planes.get() + static_cast<std::size_t>(cc) % 6 * 5 * plane_stride;
                         }

@@ -20,11 +20,10 @@
 namespace varnets::engine {
 namespace {
 
-// The median network of a full window of N taps, built at compile time by
-// the same steps as rank_network() at run time, so that its values can live
-// in registers. Slot N is the spare.
+// The sorting network of N taps built at compile time (the steps of
+// sorting_network() at run time).
 template <int N>
-struct fixed_median_network {
+struct fixed_sorting_network {
     static constexpr int padded = [] {
         int p = 1;
         while (p < N) p *= 2;
@@ -32,20 +31,37 @@ struct fixed_median_network {
     }();
     std::array<network_step, 4 * padded * 8> steps{};
     int count = 0;
+    std::array<int, N> sorted{};  // the slot of the i-th smallest
+};
+
+template <int N>
+constexpr fixed_sorting_network<N> make_fixed_sorting_network() {
+    constexpr int p = fixed_sorting_network<N>::padded;
+    std::array<int, p> slot{};
+    std::array<bool, p> padding{};
+    fixed_sorting_network<N> all;
+    padded_sorting_network(N, p, slot, padding, [&](int a, int b) {
+        all.steps[all.count++] = {a, b, a, b};
+    });
+    for (int i = 0; i < N; ++i) all.sorted[i] = slot[i];
+    return all;
+}
+
+// The median network of a full window of N taps, built at compile time by
+// the same steps as rank_network() at run time, so that its values can live
+// in registers. Slot N is the spare.
+template <int N>
+struct fixed_median_network {
+    std::array<network_step, 4 * fixed_sorting_network<N>::padded * 8> steps{};
+    int count = 0;
     int result = 0;
 };
 
 template <int N>
 constexpr fixed_median_network<N> make_fixed_median_network() {
-    constexpr int p = fixed_median_network<N>::padded;
-    std::array<int, p> slot{};
-    std::array<bool, p> padding{};
-    fixed_median_network<N> all;
-    padded_sorting_network(N, p, slot, padding, [&](int a, int b) {
-        all.steps[all.count++] = {a, b, a, b};
-    });
+    const fixed_sorting_network<N> all = make_fixed_sorting_network<N>();
     fixed_median_network<N> kept;
-    kept.result = slot[(N - 1) / 2];
+    kept.result = all.sorted[(N - 1) / 2];
     std::array<bool, N + 1> needed{};
     prune_back(all.steps, all.count, kept.result, N, needed,
                [&](network_step step) { kept.steps[kept.count++] = step; });
@@ -140,29 +156,8 @@ void median_of_5x5_pair(const float* const* planes, std::size_t stride, std::siz
     }
 }
 
-// The weighted network of N taps built at compile time (the steps of
-// sorting_network() at run time), values and weights in registers.
-template <int N>
-struct fixed_sorting_network {
-    static constexpr int padded = fixed_median_network<N>::padded;
-    std::array<network_step, 4 * padded * 8> steps{};
-    int count = 0;
-    std::array<int, N> sorted{};  // the slot of the i-th smallest
-};
-
-template <int N>
-constexpr fixed_sorting_network<N> make_fixed_sorting_network() {
-    constexpr int p = fixed_sorting_network<N>::padded;
-    std::array<int, p> slot{};
-    std::array<bool, p> padding{};
-    fixed_sorting_network<N> all;
-    padded_sorting_network(N, p, slot, padding, [&](int a, int b) {
-        all.steps[all.count++] = {a, b, a, b};
-    });
-    for (int i = 0; i < N; ++i) all.sorted[i] = slot[i];
-    return all;
-}
-
+// The weighted network of N taps built at compile time, values and weights
+// in registers.
 template <int N>
 struct fixed_weighted {
     static constexpr fixed_sorting_network<N> network = make_fixed_sorting_network<N>();

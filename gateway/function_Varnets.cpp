@@ -293,11 +293,13 @@ const char* const option_list =
 // Option i (1-based position in the call) as lower-case ASCII text; longer
 // texts than any option are cut, which keeps them unknown.
 void option_text(const mxArray* a, int position, char (&text)[24]) {
-    if (mxGetClassID(a) != mxCHAR_CLASS || mxGetM(a) != 1)
+    // A sparse array holds no text to read (its data may be absent).
+    if (mxGetClassID(a) != mxCHAR_CLASS || mxGetM(a) != 1 || mxIsSparse(a))
         fail(failure::option,
              "Input %d must be an option given as text, such as 'symmetric'; "
-             "got a %zu-by-%zu %s array. Valid options: %s.",
-             position, mxGetM(a), mxGetN(a), mxGetClassName(a), option_list);
+             "got a %zu-by-%zu %s%s array. Valid options: %s.",
+             position, mxGetM(a), mxGetN(a), mxIsSparse(a) ? "sparse " : "", mxGetClassName(a),
+             option_list);
     const std::size_t length = mxGetN(a), width = mxGetElementSize(a);
     const auto* bytes = static_cast<const unsigned char*>(mxGetData(a));
     std::size_t n = 0;

@@ -65,6 +65,13 @@ const std::vector<bad_call> bad_calls = {
          return v;
      },
      1, "got a 0-by-3 double array"},
+    {"a sparse array of text after T", "function_Varnets:option",
+     [] {
+         auto v = args(image3x4(), unit_mask(), scalar(0));
+         v.push_back(make_array(mxCHAR_CLASS, {1, 7}, false, true));
+         return v;
+     },
+     1, "got a 1-by-7 sparse char array"},
     {"an unknown option", "function_Varnets:option",
      [] {
          auto v = args(image3x4(), unit_mask(), scalar(0));

@@ -165,18 +165,10 @@ struct fixed_weighted {
     template <class Ops, std::size_t... I>
     VARNETS_INLINE static void apply(typename Ops::value* v, typename Ops::weight* w,
                                      std::index_sequence<I...>) {
-        (
-            [&]() VARNETS_INLINE {
-                constexpr network_step s = network.steps[I];
-                const auto x = v[s.a], y = v[s.b];
-                const auto wx = w[s.a], wy = w[s.b];
-                const auto swap = Ops::less(y, x);
-                v[s.a] = Ops::min(x, y);
-                v[s.b] = Ops::max(x, y);
-                w[s.a] = Ops::pick(swap, wy, wx);
-                w[s.b] = Ops::pick(swap, wx, wy);
-            }(),
-            ...);
+        using net = networks::nets<Ops>;
+        (net::exchange_weighted(v[network.steps[I].a], v[network.steps[I].b], w[network.steps[I].a],
+                                w[network.steps[I].b]),
+         ...);
     }
 
     // As run_weighted_network() below, for N taps.

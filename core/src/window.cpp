@@ -129,11 +129,7 @@ class column_ring {
             const std::ptrdiff_t cc =
                 std::clamp<std::ptrdiff_t>(static_cast<std::ptrdiff_t>(c + i) - g_.col_reach, 0,
                                            static_cast<std::ptrdiff_t>(cols) - 1);
-            column& e = entries_[static_cast<std::size_t>(cc) % entries_.size()];
-            if (e.source != cc) {
-                load(e, page + static_cast<std::size_t>(cc) * rows, rows, first_, used_);
-                e.source = cc;
-            }
+            const column& e = load_column(page, rows, cc, load);
             if (window_.empty() || window_.back() != &e) window_.push_back(&e);
             offset_column_[i] = &e;
         }
@@ -401,19 +397,21 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
             ring.start_strip(s0, h);
             for (sorted_column& e : sorted_columns) e.source = -1;
             pair_out_column = 0;
-            // The planes of image column cc (clamped), sorted from the ring's copy.
-            const auto sorted_planes = [&](std::ptrdiff_t cc) {
+            // The planes of image column cc (clamped), sorted from the ring's
+            // copy; null where they cannot be.
+            const auto sorted_planes = [&](std::ptrdiff_t cc) -> const float* {
                 const std::size_t slot = static_cast<std::size_t>(cc) % 6;
                 sorted_column& e = sorted_columns[slot];
-                if (e.source == cc) return e.sorted;
-                const float_column& in_ring =
-                    ring.load_column(page_src, rows, cc, load_float_column<Pixel>);
-                const float* column = in_ring.v.data();
-                e.source = cc;
-                e.sorted = !in_ring.notes.nan &&
-                           kernel(sort_job, &column, h, planes.get() + slot * 5 * plane_stride,
-                                  scratch.get());
-                return e.sorted;
+                float* at = planes.get() + slot * 5 * plane_stride;
+                if (e.source != cc) {
+                    const float_column& in_ring =
+                        ring.load_column(page_src, rows, cc, load_float_column<Pixel>);
+                    const float* column = in_ring.v.data();
+                    e.source = cc;
+                    e.sorted =
+                        !in_ring.notes.nan && kernel(sort_job, &column, h, at, scratch.get());
+                }
+                return e.sorted ? at : nullptr;
             };
             for (std::size_t c = 0; c < cols; ++c) {
                 ring.move_to(page_src, rows, cols, c, load_float_column<Pixel>);
@@ -455,9 +453,8 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                             const std::ptrdiff_t cc = std::clamp<std::ptrdiff_t>(
                                 static_cast<std::ptrdiff_t>(c) + j - 2, 0,
                                 static_cast<std::ptrdiff_t>(cols) - 1);
-                            by_pair = by_pair && sorted_planes(cc);
-                            column_planes[j] =
-                                planes.get() + static_cast<std::size_t>(cc) % 6 * 5 * plane_stride;
+                            column_planes[j] = by_pair ? sorted_planes(cc) : nullptr;
+                            by_pair = column_planes[j] != nullptr;
                         }
                         by_pair =
                             by_pair && kernel(pair_job, column_planes, h, result, scratch.get());

@@ -47,22 +47,26 @@ constexpr fixed_sorting_network<N> make_fixed_sorting_network() {
     return all;
 }
 
-// The median network of a full window of N taps, built at compile time by
-// the same steps as rank_network() at run time, so that its values can live
-// in registers. Slot N is the spare.
+// The network leaving ranks `rank` and `second_rank` of N taps in slots
+// `result` and `second`, built at compile time by the same steps as
+// rank_network() at run time, so that its values can live in registers.
+// Slot N is the spare.
 template <int N>
-struct fixed_median_network {
+struct fixed_rank_network {
     std::array<network_step, 4 * fixed_sorting_network<N>::padded * 8> steps{};
     int count = 0;
     int result = 0;
+    int second = 0;
 };
 
 template <int N>
-constexpr fixed_median_network<N> make_fixed_median_network() {
+constexpr fixed_rank_network<N> make_fixed_rank_network(int rank, int second_rank) {
     const fixed_sorting_network<N> all = make_fixed_sorting_network<N>();
-    fixed_median_network<N> kept;
-    kept.result = all.sorted[(N - 1) / 2];
+    fixed_rank_network<N> kept;
+    kept.result = all.sorted[rank];
+    kept.second = all.sorted[second_rank];
     std::array<bool, N + 1> needed{};
+    needed[kept.second] = true;
     prune_back(all.steps, all.count, kept.result, N, needed,
                [&](network_step step) { kept.steps[kept.count++] = step; });
     for (int i = 0, j = kept.count - 1; i < j; ++i, --j) {
@@ -73,9 +77,9 @@ constexpr fixed_median_network<N> make_fixed_median_network() {
     return kept;
 }
 
-template <int N>
-struct fixed_median {
-    static constexpr fixed_median_network<N> network = make_fixed_median_network<N>();
+template <int N, int Rank, int SecondRank = Rank>
+struct fixed_ranks {
+    static constexpr fixed_rank_network<N> network = make_fixed_rank_network<N>(Rank, SecondRank);
 
     template <class Ops, std::size_t I>
     static void step(typename Ops::value* v) {
@@ -101,6 +105,12 @@ struct fixed_median {
             apply<Ops, first + block>(v);
         }
     }
+};
+
+// The median of a full window of N taps.
+template <int N>
+struct fixed_median {
+    using net = fixed_ranks<N, (N - 1) / 2>;
 
     template <class Ops>
     static void run(const float* const* tap, std::size_t h, float* out) {
@@ -108,11 +118,96 @@ struct fixed_median {
         for (std::size_t r = 0; r < h; r += L) {
             typename Ops::value v[N + 1];
             for (int a = 0; a < N; ++a) v[a] = Ops::load(tap[a] + r);
-            apply<Ops>(v);
-            Ops::store(out + r, v[network.result]);
+            net::template apply<Ops>(v);
+            Ops::store(out + r, v[net::network.result]);
         }
     }
 };
+
+// Medians of two line windows of N = 2R + 1 taps that share 2R of them: the
+// two middle ranks of the shared taps bound both, and each median is its own
+// tap clamped between them (its rank R among the N). Half the comparators
+// of two separate medians.
+template <int N>
+struct fixed_median_pair {
+    static constexpr int R = (N - 1) / 2;
+    using net = fixed_ranks<N - 1, R - 1, R>;
+
+    template <class Ops>
+    VARNETS_INLINE static void finish(typename Ops::value* v, typename Ops::value first_own,
+                                      typename Ops::value second_own, typename Ops::value& first,
+                                      typename Ops::value& second) {
+        net::template apply<Ops>(v);
+        const auto lo = v[net::network.result], hi = v[net::network.second];
+        first = Ops::min(Ops::max(first_own, lo), hi);
+        second = Ops::min(Ops::max(second_own, lo), hi);
+    }
+
+    // 1 x N windows at columns c and c + 1: tap[0..N] read columns c - R ..
+    // c + R + 1, row r of both at tap[a][r].
+    template <class Ops>
+    static void run_row(const float* const* tap, std::size_t h, float* first, float* second) {
+        for (std::size_t r = 0; r < h; r += Ops::lanes) {
+            typename Ops::value v[N], a, b;
+            for (int t = 0; t < N - 1; ++t) v[t] = Ops::load(tap[t + 1] + r);
+            finish<Ops>(v, Ops::load(tap[0] + r), Ops::load(tap[N] + r), a, b);
+            Ops::store(first + r, a);
+            Ops::store(second + r, b);
+        }
+    }
+
+    // N x 1 windows down one column, column[r + t] holding tap t of row r:
+    // rows 2i and 2i + 1 share column[2i + 1 .. 2i + 2R]. The column is
+    // split into its even and odd entries, so that lane i of a vector holds
+    // pair i; out gets h rows rounded up to twice the lanes.
+    template <class Ops>
+    static void run_column(const float* column, std::size_t h, float* out, float* scratch) {
+        constexpr std::size_t L = Ops::lanes;
+        const std::size_t pairs = ((h + 1) / 2 + L - 1) / L * L;
+        const std::size_t split = (pairs + R + L - 1) / L * L;
+        float* even = scratch;
+        float* odd = scratch + split;
+        for (std::size_t j = 0; j < split; j += L) {
+            typename Ops::value e, o;
+            Ops::deinterleave(column + 2 * j, e, o);
+            Ops::store(even + j, e);
+            Ops::store(odd + j, o);
+        }
+        for (std::size_t i = 0; i < pairs; i += L) {
+            typename Ops::value v[N], a, b;
+            for (int k = 0; k < R; ++k) {
+                v[2 * k] = Ops::load(odd + i + k);
+                v[2 * k + 1] = Ops::load(even + i + 1 + k);
+            }
+            finish<Ops>(v, Ops::load(even + i), Ops::load(odd + i + R), a, b);
+            Ops::store_interleaved(out + 2 * i, a, b);
+        }
+    }
+};
+
+// The line lengths with a compiled pair network (window.h: line_pair_taps).
+template <class Ops>
+bool run_line_pair(const selection_network& network, const float* const* tap, std::size_t h,
+                   float* out, float* scratch) {
+    const bool row = network.work == selection_network::job::median_of_row_pair;
+    const auto run = [&](auto pair) {
+        using P = decltype(pair);
+        if (row)
+            P::template run_row<Ops>(tap, h, out, network.second_out);
+        else
+            P::template run_column<Ops>(tap[0], h, out, scratch);
+        return true;
+    };
+    switch (network.taps) {
+        case 5: return run(fixed_median_pair<5>{});
+        case 7: return run(fixed_median_pair<7>{});
+        case 11: return run(fixed_median_pair<11>{});
+        case 13: return run(fixed_median_pair<13>{});
+        case 15: return run(fixed_median_pair<15>{});
+        case 21: return run(fixed_median_pair<21>{});
+        default: return false;
+    }
+}
 
 // The two steps of the shared 5 x 5 median (selection_network::job).
 template <class Ops>
@@ -266,6 +361,9 @@ bool run_network(const selection_network& network, const float* const* tap, std:
         case selection_network::job::median_of_5x5_pair:
             median_of_5x5_pair<Ops>(tap, network.plane_stride, h, out, network.second_out);
             return true;
+        case selection_network::job::median_of_row_pair:
+        case selection_network::job::median_of_column_pairs:
+            return run_line_pair<Ops>(network, tap, h, out, scratch);
         case selection_network::job::select: break;
     }
     if (network.weights != nullptr) {

@@ -77,6 +77,20 @@ struct avx2_ops {
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), w);
     }
     static void store(float* p, value v) { _mm256_storeu_ps(p, v); }
+    // The even and the odd entries of p[0..15]; and back.
+    static void deinterleave(const float* p, value& even, value& odd) {
+        const value a = _mm256_loadu_ps(p), b = _mm256_loadu_ps(p + 8);
+        // In each 128-bit half: a0 a2 b0 b2; then the halves' middle swapped.
+        even = _mm256_castpd_ps(_mm256_permute4x64_pd(
+            _mm256_castps_pd(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0))), 0xD8));
+        odd = _mm256_castpd_ps(_mm256_permute4x64_pd(
+            _mm256_castps_pd(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1))), 0xD8));
+    }
+    static void store_interleaved(float* p, value even, value odd) {
+        const value lo = _mm256_unpacklo_ps(even, odd), hi = _mm256_unpackhi_ps(even, odd);
+        _mm256_storeu_ps(p, _mm256_permute2f128_ps(lo, hi, 0x20));
+        _mm256_storeu_ps(p + 8, _mm256_permute2f128_ps(lo, hi, 0x31));
+    }
     static value load_pixels(const float* p) { return _mm256_loadu_ps(p); }
     static value load_pixels(const double* p) {
         const __m128 a = _mm256_cvtpd_ps(_mm256_loadu_pd(p));

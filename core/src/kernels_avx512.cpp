@@ -56,6 +56,22 @@ struct avx512_ops {
     static weight load_weight(const std::int32_t* p) { return _mm512_loadu_si512(p); }
     static void store_weight(std::int32_t* p, weight w) { _mm512_storeu_si512(p, w); }
     static void store(float* p, value v) { _mm512_storeu_ps(p, v); }
+    // The even and the odd entries of p[0..31]; and back.
+    static void deinterleave(const float* p, value& even, value& odd) {
+        const value a = _mm512_loadu_ps(p), b = _mm512_loadu_ps(p + 16);
+        const __m512i evens =
+            _mm512_set_epi32(30, 28, 26, 24, 22, 20, 18, 16, 14, 12, 10, 8, 6, 4, 2, 0);
+        const __m512i odds = _mm512_add_epi32(evens, _mm512_set1_epi32(1));
+        even = _mm512_permutex2var_ps(a, evens, b);
+        odd = _mm512_permutex2var_ps(a, odds, b);
+    }
+    static void store_interleaved(float* p, value even, value odd) {
+        const __m512i low =
+            _mm512_set_epi32(23, 7, 22, 6, 21, 5, 20, 4, 19, 3, 18, 2, 17, 1, 16, 0);
+        const __m512i high = _mm512_add_epi32(low, _mm512_set1_epi32(8));
+        _mm512_storeu_ps(p, _mm512_permutex2var_ps(even, low, odd));
+        _mm512_storeu_ps(p + 16, _mm512_permutex2var_ps(even, high, odd));
+    }
     static value load_pixels(const float* p) { return _mm512_loadu_ps(p); }
     static value load_pixels(const double* p) {
         const __m256 a = _mm512_cvtpd_ps(_mm512_loadu_pd(p));

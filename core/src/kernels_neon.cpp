@@ -93,6 +93,17 @@ struct neon_ops {
         vst1q_f32(p, v.lo);
         vst1q_f32(p + 4, v.hi);
     }
+    // The even and the odd entries of p[0..15]; and back.
+    static void deinterleave(const float* p, value& even, value& odd) {
+        const float32x4x2_t a = vld2q_f32(p), b = vld2q_f32(p + 8);
+        even = {a.val[0], b.val[0]};
+        odd = {a.val[1], b.val[1]};
+    }
+    static void store_interleaved(float* p, value even, value odd) {
+        const float32x4x2_t lo = {{even.lo, odd.lo}}, hi = {{even.hi, odd.hi}};
+        vst2q_f32(p, lo);
+        vst2q_f32(p + 8, hi);
+    }
     static value load_pixels(const float* p) { return load(p); }
     static value load_pixels(const double* p) {
         return {vcvt_high_f32_f64(vcvt_f32_f64(vld1q_f64(p)), vld1q_f64(p + 2)),

@@ -96,8 +96,11 @@ class column_ring {
   public:
     using column = padded_column<Value, Notes>;
 
-    // `ahead`: columns right of the window that load_column() may hold too.
-    column_ring(const tap_geometry& g, std::size_t strip, std::size_t ahead = 0)
+    // `ahead`: columns right of the window that load_column() may hold too;
+    // `extra`: entries past the window_padding each column has after its
+    // strip rows.
+    column_ring(const tap_geometry& g, std::size_t strip, std::size_t ahead = 0,
+                std::size_t extra = 0)
         : g_(g),
           entries_(static_cast<std::size_t>(2 * g.col_reach + 1) + ahead),
           tap_(g.row.size()),
@@ -105,7 +108,7 @@ class column_ring {
           offset_used_(entries_.size()),
           offset_column_(entries_.size()) {
         for (auto& e : entries_)
-            e.v.resize(strip + 2 * static_cast<std::size_t>(g.reach) + window_padding);
+            e.v.resize(strip + 2 * static_cast<std::size_t>(g.reach) + window_padding + extra);
         for (const std::ptrdiff_t d : g.col)
             offset_used_[static_cast<std::size_t>(d + g.col_reach)] = 1;
     }
@@ -324,13 +327,20 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     const tap_geometry g(taps);
     const std::size_t strip = std::min(strip_rows, rows);
     const std::size_t span = 2 * static_cast<std::size_t>(g.reach) + 1;  // rows a window spans
-    // The 5 x 5 median pairs read one column past the window.
+    // The 5 x 5 median pairs and the 1 x n line pairs read one column past
+    // the window; the n x 1 line pairs read their column further down.
     const bool paired =
         kernel != nullptr && network.full_window_median && taps.window_rows == 5 && n == 25;
-    column_ring<float, special_values> ring(g, strip, paired ? 1 : 0);
-    aligned_floats out(strip + window_padding);
-    aligned_floats scratch(kernel != nullptr ? (weighted ? 2 : 1) * network.slots * network.chunk
-                                             : 1);
+    const bool line = kernel != nullptr && network.full_window_median && line_pair_taps(n);
+    const bool row_line = line && taps.window_rows == 1;
+    const bool column_line = line && taps.window_cols == 1;
+    column_ring<float, special_values> ring(g, strip, paired || row_line ? 1 : 0,
+                                            column_line ? 3 * window_padding : 0);
+    aligned_floats out(strip + 2 * window_padding);
+    aligned_floats scratch(
+        kernel == nullptr ? 1
+                          : std::max((weighted ? 2 : 1) * network.slots * network.chunk,
+                                     strip + static_cast<std::size_t>(n) + 4 * window_padding));
     buffer<float> values(n);
     buffer<std::int64_t> rule_weights(n);
     exact_workspace work;
@@ -380,13 +390,18 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     sorted_column sorted_columns[6];
     const std::size_t plane_stride = strip + window_padding;
     aligned_floats planes(paired ? 6 * 5 * plane_stride : 1);
-    aligned_floats pair_out(paired ? strip + window_padding : 1);
+    aligned_floats pair_out(paired || row_line ? strip + window_padding : 1);
     std::size_t pair_out_column = 0;  // pair_out holds this output column (0: none)
     selection_network sort_job = network, pair_job = network;
     sort_job.work = selection_network::job::sort_columns_of_5;
     pair_job.work = selection_network::job::median_of_5x5_pair;
     sort_job.plane_stride = pair_job.plane_stride = plane_stride;
     pair_job.second_out = pair_out.get();
+    selection_network row_pair_job = network, column_pairs_job = network;
+    row_pair_job.work = selection_network::job::median_of_row_pair;
+    row_pair_job.second_out = pair_out.get();
+    column_pairs_job.work = selection_network::job::median_of_column_pairs;
+    buffer<const float*> row_pair_tap(static_cast<std::size_t>(n) + 1);
     // Taps in column-major order over the whole m x n window.
     const bool full_rectangle = n == taps.window_rows * taps.window_cols;
     constexpr int max_counted_nans = 8;
@@ -461,6 +476,29 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                         if (by_pair) pair_out_column = c + 1;
                     }
                 }
+                if (row_line && !nan) {
+                    // Columns c - reach .. c + reach + 1, the last one loaded ahead.
+                    if (pair_out_column == c && c != 0) {
+                        std::copy(pair_out.get(), pair_out.get() + h, result);
+                        by_pair = true;
+                    } else if (c + 1 < cols) {
+                        const float_column& next =
+                            ring.load_column(page_src, rows,
+                                             std::min<std::ptrdiff_t>(
+                                                 static_cast<std::ptrdiff_t>(c) + g.col_reach + 1,
+                                                 static_cast<std::ptrdiff_t>(cols) - 1),
+                                             load_float_column<Pixel>);
+                        if (!next.notes.nan) {
+                            std::copy(tap, tap + n, row_pair_tap.begin());
+                            row_pair_tap[n] = next.v.data() + g.reach;
+                            by_pair =
+                                kernel(row_pair_job, row_pair_tap.data(), h, result, scratch.get());
+                            if (by_pair) pair_out_column = c + 1;
+                        }
+                    }
+                }
+                if (column_line && !nan)
+                    by_pair = kernel(column_pairs_job, tap, h, result, scratch.get());
                 if (!by_pair && (kernel == nullptr || !kernel(network, split ? low_tap.data() : tap,
                                                               h, result, scratch.get()))) {
                     for (std::size_t r = 0; r < h; ++r) result[r] = exact(r);

@@ -105,11 +105,30 @@ struct selection_network {
     // takes the planes of six neighbouring columns (tap[0..5]) and writes
     // the medians of the windows over columns 0..4 to out and over 1..5 to
     // second_out.
-    enum class job : unsigned char { select, sort_columns_of_5, median_of_5x5_pair };
+    // Line medians of `taps` taps (a line_pair_taps() length), two outputs
+    // at a time: median_of_row_pair takes the taps of a 1 x taps window at
+    // column c (tap[0..taps-1]) and the column after it (tap[taps]), and
+    // writes the medians at c to out and at c + 1 to second_out;
+    // median_of_column_pairs filters a taps x 1 window down one column
+    // (tap[0]: its row r - taps / 2 at tap[0][r], readable to h + taps + 4 *
+    // window_lanes), writing out to h rounded up to 2 * window_lanes, with
+    // scratch for h + taps + 4 * window_lanes floats.
+    enum class job : unsigned char {
+        select,
+        sort_columns_of_5,
+        median_of_5x5_pair,
+        median_of_row_pair,
+        median_of_column_pairs
+    };
     job work = job::select;
     std::size_t plane_stride = 0;
     float* second_out = nullptr;
 };
+
+// The line lengths that the line median jobs take.
+constexpr bool line_pair_taps(int taps) {
+    return taps == 5 || taps == 7 || taps == 11 || taps == 13 || taps == 15 || taps == 21;
+}
 
 // out[r] for r in 0..h-1 (h rounded up to window_padding may be written)
 // from the values tap[a][r]; the rows past h of every tap may be read.

@@ -118,7 +118,8 @@ TEST(windows, logical_images_match_the_naive_filter) {
 
 // Full windows of one weight at the median run networks built at compile
 // time for their tap counts: lines, small rectangles and squares, on images
-// shorter and longer than the window.
+// shorter and longer than the window. Lines take two outputs at a time, so
+// they also run on odd sizes past a strip.
 TEST(windows, full_windows_at_the_median_match_the_naive_filter) {
     random_cases::engine rng(17);
     const std::vector<std::pair<int, int>> shapes = {
@@ -130,6 +131,9 @@ TEST(windows, full_windows_at_the_median_match_the_naive_filter) {
             check_numeric<float>(rng, c, ones, 0);
             check_numeric<double>(rng, c, ones, 0);
         }
+    for (const auto& [m, n] : shapes)
+        for (int trial = 0; m * n == std::max(m, n) && trial < 4; ++trial)
+            check_numeric<float>(rng, {m, n, 531, 9}, std::vector<double>(std::max(m, n), 1.0), 0);
     // More rows than a strip, where the 5x5 median's sorted columns start again.
     check_numeric<float>(rng, {5, 5, 1100, 9}, std::vector<double>(25, 1.0), 0);
 }

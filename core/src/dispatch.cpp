@@ -343,9 +343,11 @@ void filter_double(const double* src, double* dst, std::size_t rows, std::size_t
     tap_set merged;
     if (rows == 1 && cols > 1 && row_image_taps(taps, merged))
         return filter_double(src, dst, cols, 1, pages, merged, threshold, k);
-    if (!taps.within_3x3())
-        return window_filter_double(src, dst, rows, cols, pages, taps, threshold,
-                                    network_kernel_of(chosen_kernel(k)));
+    if (!taps.within_3x3()) {
+        window_filter_double(src, dst, rows, cols, pages, taps, threshold,
+                             network_kernel_of(chosen_kernel(k)));
+        return;
+    }
     filter_3x3_double(src, dst, rows, cols, pages, taps, threshold, k, nan_rule::walk);
 }
 
@@ -355,9 +357,11 @@ void filter_single(const float* src, float* dst, std::size_t rows, std::size_t c
     tap_set merged;
     if (rows == 1 && cols > 1 && row_image_taps(taps, merged))
         return filter_single(src, dst, cols, 1, pages, merged, threshold, k);
-    if (!taps.within_3x3())
-        return window_filter_single(src, dst, rows, cols, pages, taps, threshold,
-                                    network_kernel_of(chosen_kernel(k)));
+    if (!taps.within_3x3()) {
+        window_filter_single(src, dst, rows, cols, pages, taps, threshold,
+                             network_kernel_of(chosen_kernel(k)));
+        return;
+    }
     filter_3x3_single(src, dst, rows, cols, pages, taps, threshold, k, nan_rule::walk);
 }
 

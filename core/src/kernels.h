@@ -25,6 +25,26 @@ struct beyond_rows {
     bool replicated() const { return edge == border::replicate || edge == border::symmetric; }
 };
 
+// The image index that padded index i (any integer) reads along a side of
+// n under a border, or -1 where the border is the constant.
+inline std::ptrdiff_t source_index(std::ptrdiff_t i, std::ptrdiff_t n, border edge) {
+    if (i >= 0 && i < n) return i;
+    const auto positive_mod = [](std::ptrdiff_t j, std::ptrdiff_t m) {
+        const std::ptrdiff_t r = j % m;
+        return r < 0 ? r + m : r;
+    };
+    switch (edge) {
+        case border::replicate: return i < 0 ? 0 : n - 1;
+        case border::symmetric: {
+            const std::ptrdiff_t t = positive_mod(i, 2 * n);
+            return t < n ? t : 2 * n - 1 - t;
+        }
+        case border::circular: return positive_mod(i, n);
+        case border::constant: return -1;
+    }
+    return -1;
+}
+
 // The numeric kernels return whether the rows beyond were read as `beyond`
 // says; false when the call took the replicating scalar path instead.
 bool avx2_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,

@@ -55,27 +55,6 @@ reach reach_of(const tap_list& taps) {
     return r;
 }
 
-index positive_mod(index i, index n) {
-    const index m = i % n;
-    return m < 0 ? m + n : m;
-}
-
-// The image index that padded index i (any integer) reads along a side of
-// n, or -1 where the border is the constant.
-index source_index(index i, index n, border edge) {
-    if (i >= 0 && i < n) return i;
-    switch (edge) {
-        case border::replicate: return i < 0 ? 0 : n - 1;
-        case border::symmetric: {
-            const index t = positive_mod(i, 2 * n);
-            return t < n ? t : 2 * n - 1 - t;
-        }
-        case border::circular: return positive_mod(i, n);
-        case border::constant: return -1;
-    }
-    return -1;
-}
-
 template <class Pixel>
 Pixel pad_pixel(double value) {
     if constexpr (sizeof(Pixel) == 1)
@@ -475,28 +454,34 @@ void filter_numeric_with_options(const Pixel* src, Pixel* dst, std::size_t rows,
     filter_with_options(
         src, dst, rows, cols, pages, taps, threshold, options, in_3x3 || rule_in_window, network,
         [&](const Pixel* s, Pixel* d, std::size_t m, std::size_t n, bool beyond) {
+            // The kernels read the rows above and below under the border as
+            // they load each column, so only the left and right edges are
+            // redone: a band along the top and bottom would read and write a
+            // line of every column again, long after the walk left it.
+            const beyond_rows rows_beyond =
+                beyond ? beyond_rows{options.edge,
+                                     static_cast<float>(pad_pixel<Pixel>(options.pad_value))}
+                       : beyond_rows{};
             if (in_3x3) {
-                // The 3 x 3 kernels read the rows above and below under the
-                // border as they load each column.
-                const beyond_rows rows_beyond =
-                    beyond ? beyond_rows{options.edge,
-                                         static_cast<float>(pad_pixel<Pixel>(options.pad_value))}
-                           : beyond_rows{};
                 if constexpr (wide)
                     return filter_3x3_double(s, d, m, n, 1, taps, threshold, k, options.nans,
                                              rows_beyond);
                 else
                     return filter_3x3_single(s, d, m, n, 1, taps, threshold, k, options.nans,
                                              rows_beyond);
-            } else if (rule_in_window) {
-                if constexpr (wide)
-                    window_filter_double(s, d, m, n, 1, taps, threshold, network, options.nans);
-                else
-                    window_filter_single(s, d, m, n, 1, taps, threshold, network, options.nans);
-            } else {
-                plain(s, d, m, n, 1);
             }
-            return false;
+            if (!rule_in_window && !beyond) {
+                plain(s, d, m, n, 1);
+                return false;
+            }
+            // Without the rule in the window, the page holds no NaN here.
+            const nan_rule rule = rule_in_window ? options.nans : nan_rule::walk;
+            if constexpr (wide)
+                return window_filter_double(s, d, m, n, 1, taps, threshold, network, rule,
+                                            rows_beyond);
+            else
+                return window_filter_single(s, d, m, n, 1, taps, threshold, network, rule,
+                                            rows_beyond);
         });
 }
 

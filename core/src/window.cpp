@@ -183,21 +183,34 @@ void for_each_strip(const In* src, Out* dst, std::size_t rows, std::size_t cols,
             f(src + page * rows * cols, dst + page * rows * cols, s0, std::min(strip, rows - s0));
 }
 
-// Copies rows first .. first + v.size() - 1 of an image column, clamped.
+// Copies rows first .. first + v.size() - 1 of an image column, those
+// beyond its ends as `beyond` says.
 template <class Value, class Pixel>
-void copy_clamped(buffer<Value>& v, const Pixel* column, std::size_t rows, std::ptrdiff_t first) {
+void copy_clamped(buffer<Value>& v, const Pixel* column, std::size_t rows, std::ptrdiff_t first,
+                  const beyond_rows& beyond = {}) {
     const auto count = static_cast<std::ptrdiff_t>(v.size());
     const auto last = static_cast<std::ptrdiff_t>(rows) - 1;
-    // Entries before row 0 and past the last row repeat the edge; the rest
-    // is a straight conversion, which the compiler vectorises.
+    // Entries before row 0 and past the last row repeat the edge (or follow
+    // the border); the rest is a straight conversion, which the compiler
+    // vectorises.
     const std::ptrdiff_t inside_from = std::clamp<std::ptrdiff_t>(-first, 0, count);
     const std::ptrdiff_t inside_to =
         std::clamp<std::ptrdiff_t>(last + 1 - first, inside_from, count);
     Value* out = v.data();
-    for (std::ptrdiff_t i = 0; i < inside_from; ++i) out[i] = static_cast<Value>(column[0]);
     const Pixel* from = column + first;
     for (std::ptrdiff_t i = inside_from; i < inside_to; ++i) out[i] = static_cast<Value>(from[i]);
-    for (std::ptrdiff_t i = inside_to; i < count; ++i) out[i] = static_cast<Value>(column[last]);
+    if (beyond.edge == border::replicate) {
+        for (std::ptrdiff_t i = 0; i < inside_from; ++i) out[i] = static_cast<Value>(column[0]);
+        for (std::ptrdiff_t i = inside_to; i < count; ++i)
+            out[i] = static_cast<Value>(column[last]);
+        return;
+    }
+    const auto outside = [&](std::ptrdiff_t i) {
+        const std::ptrdiff_t row = source_index(first + i, last + 1, beyond.edge);
+        out[i] = row < 0 ? static_cast<Value>(beyond.pad) : static_cast<Value>(column[row]);
+    };
+    for (std::ptrdiff_t i = 0; i < inside_from; ++i) outside(i);
+    for (std::ptrdiff_t i = inside_to; i < count; ++i) outside(i);
 }
 
 // What a numeric column holds that min/max networks cannot take: whether
@@ -205,12 +218,42 @@ void copy_clamped(buffer<Value>& v, const Pixel* column, std::size_t rows, std::
 // before every entry.
 struct special_values {
     bool nan = false, negative_zero = false, positive_zero = false;
-    buffer<std::int32_t> nans_before, negatives_before, positives_before;
+    buffer<std::int32_t> nans_before;
     // Columns with NaN: the values with every NaN as -Inf, and as +Inf.
     buffer<float> low, high;
 
     static bool in(const buffer<std::int32_t>& before, std::size_t from, std::size_t to) {
         return before[to] != before[from];
+    }
+
+    // Whether entries from .. to - 1 of the column's values v (entries 0 ..
+    // used - 1 noted) hold a -0, and a +0. Their running counts are made
+    // on the first question: most columns with zeros (a border of zeros, a
+    // mask) never share a window with the other sign.
+    bool negative_zero_in(const float* v, std::size_t from, std::size_t to) const {
+        return negative_zero && in(zero_counts(v).negatives_before, from, to);
+    }
+    bool positive_zero_in(const float* v, std::size_t from, std::size_t to) const {
+        return positive_zero && in(zero_counts(v).positives_before, from, to);
+    }
+
+    std::size_t used = 0;
+    mutable bool zeros_counted = false;
+    mutable buffer<std::int32_t> negatives_before, positives_before;
+
+    const special_values& zero_counts(const float* v) const {
+        if (zeros_counted) return *this;
+        negatives_before.resize(used + 1);
+        positives_before.resize(used + 1);
+        std::int32_t negatives = 0, positives = 0;
+        negatives_before[0] = positives_before[0] = 0;
+        for (std::size_t i = 0; i < used; ++i) {
+            const bool is_zero = v[i] == 0, negative = std::signbit(v[i]);
+            negatives_before[i + 1] = negatives += is_zero && negative;
+            positives_before[i + 1] = positives += is_zero && !negative;
+        }
+        zeros_counted = true;
+        return *this;
     }
 };
 
@@ -218,8 +261,8 @@ using float_column = padded_column<float, special_values>;
 
 template <class Pixel>
 void load_float_column(float_column& out, const Pixel* column, std::size_t rows,
-                       std::ptrdiff_t first, std::size_t used) {
-    copy_clamped(out.v, column, rows, first);
+                       std::ptrdiff_t first, std::size_t used, const beyond_rows& beyond) {
+    copy_clamped(out.v, column, rows, first, beyond);
     const float* v = out.v.data();
     special_values& s = out.notes;
     // Counted rather than or-ed, so that the loop vectorises.
@@ -231,27 +274,21 @@ void load_float_column(float_column& out, const Pixel* column, std::size_t rows,
     const bool nan = nans != 0, zero = zeros != 0;
     s.nan = nan;
     s.negative_zero = s.positive_zero = false;
+    s.used = used;
+    s.zeros_counted = false;
     if (!nan && !zero) return;
-    // Running counts of the kinds the column holds only: the others are
-    // read only where their flag is set.
+    if (zero) {
+        std::uint32_t negatives = 0;
+        for (std::size_t i = 0; i < used; ++i) negatives += v[i] == 0 && std::signbit(v[i]);
+        s.negative_zero = negatives != 0;
+        s.positive_zero = negatives != zeros;
+    }
+    // The running count of NaN, read only where the flag is set.
     if (nan) {
         s.nans_before.resize(used + 1);
         std::int32_t count = 0;
         s.nans_before[0] = 0;
         for (std::size_t i = 0; i < used; ++i) s.nans_before[i + 1] = count += v[i] != v[i];
-    }
-    if (zero) {
-        s.negatives_before.resize(used + 1);
-        s.positives_before.resize(used + 1);
-        std::int32_t negatives = 0, positives = 0;
-        s.negatives_before[0] = s.positives_before[0] = 0;
-        for (std::size_t i = 0; i < used; ++i) {
-            const bool is_zero = v[i] == 0, negative = std::signbit(v[i]);
-            s.negatives_before[i + 1] = negatives += is_zero && negative;
-            s.positives_before[i + 1] = positives += is_zero && !negative;
-        }
-        s.negative_zero = negatives != 0;
-        s.positive_zero = positives != 0;
     }
     if (nan) {
         constexpr float inf = std::numeric_limits<float>::infinity();
@@ -276,13 +313,13 @@ selection_network rank_selection(const tap_list& taps, int rank, buffer<network_
 }
 
 template <class Pixel>
-void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
+bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
                     std::size_t pages, const tap_list& taps, std::int64_t threshold,
-                    network_kernel kernel, nan_rule nans) {
+                    network_kernel kernel, nan_rule nans, const beyond_rows& beyond) {
     const int n = taps.count;
     if (n == 0) {
         std::fill(dst, dst + rows * cols * pages, Pixel(0));
-        return;
+        return true;
     }
     const bool uniform = taps.equal_weights() && taps.doubled_weight[0] > 0;
     const int rank = uniform ? uniform_rank(taps.doubled_weight[0], n, threshold) : 0;
@@ -291,7 +328,7 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
             rank_filter_double(src, dst, rows, cols, pages, taps, rank, threshold, nans);
         else
             rank_filter_single(src, dst, rows, cols, pages, taps, rank, threshold, nans);
-        return;
+        return beyond.edge == border::replicate;
     }
 
     // Positive weights of another sum: a weighted network, while the running
@@ -406,6 +443,11 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     const bool full_rectangle = n == taps.window_rows * taps.window_cols;
     constexpr int max_counted_nans = 8;
 
+    const auto load = [&](float_column& column, const Pixel* pixels, std::size_t image_rows,
+                          std::ptrdiff_t first, std::size_t used) {
+        load_float_column(column, pixels, image_rows, first, used, beyond);
+    };
+
     for_each_strip(
         src, dst, rows, cols, pages, strip,
         [&](const auto* page_src, auto* page_dst, std::size_t s0, std::size_t h) {
@@ -419,8 +461,7 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                 sorted_column& e = sorted_columns[slot];
                 float* at = planes.get() + slot * 5 * plane_stride;
                 if (e.source != cc) {
-                    const float_column& in_ring =
-                        ring.load_column(page_src, rows, cc, load_float_column<Pixel>);
+                    const float_column& in_ring = ring.load_column(page_src, rows, cc, load);
                     const float* column = in_ring.v.data();
                     e.source = cc;
                     e.sorted =
@@ -429,7 +470,7 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                 return e.sorted ? at : nullptr;
             };
             for (std::size_t c = 0; c < cols; ++c) {
-                ring.move_to(page_src, rows, cols, c, load_float_column<Pixel>);
+                ring.move_to(page_src, rows, cols, c, load);
                 const float* const* tap = ring.taps();
                 const auto exact = [&](std::size_t r) {
                     for (int a = 0; a < n; ++a) values[a] = tap[a][r];
@@ -487,7 +528,7 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                                              std::min<std::ptrdiff_t>(
                                                  static_cast<std::ptrdiff_t>(c) + g.col_reach + 1,
                                                  static_cast<std::ptrdiff_t>(cols) - 1),
-                                             load_float_column<Pixel>);
+                                             load);
                         if (!next.notes.nan) {
                             std::copy(tap, tap + n, row_pair_tap.begin());
                             row_pair_tap[n] = next.v.data() + g.reach;
@@ -512,8 +553,8 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                         bool below = false, above = false;
                         for (const float_column* e : ring.window()) {
                             const special_values& s = e->notes;
-                            below |= s.negative_zero && s.in(s.negatives_before, r, r + span);
-                            above |= s.positive_zero && s.in(s.positives_before, r, r + span);
+                            below |= s.negative_zero_in(e->v.data(), r, r + span);
+                            above |= s.positive_zero_in(e->v.data(), r, r + span);
                         }
                         if (below && above) result[r] = exact(r);
                     };
@@ -665,6 +706,7 @@ void filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                 for (std::size_t r = 0; r < h; ++r) column_dst[r] = static_cast<Pixel>(result[r]);
             }
         });
+    return true;
 }
 
 // Byte columns note nothing.
@@ -696,16 +738,16 @@ bool window_takes_nan_rules(const tap_list& taps, network_kernel kernel, nan_rul
            (rule != nan_rule::include || taps.count >= rank_space_taps);
 }
 
-void window_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
+bool window_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
                           std::size_t pages, const tap_list& taps, std::int64_t threshold,
-                          network_kernel kernel, nan_rule nans) {
-    filter_numeric(src, dst, rows, cols, pages, taps, threshold, kernel, nans);
+                          network_kernel kernel, nan_rule nans, const beyond_rows& beyond) {
+    return filter_numeric(src, dst, rows, cols, pages, taps, threshold, kernel, nans, beyond);
 }
 
-void window_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
+bool window_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
                           std::size_t pages, const tap_list& taps, std::int64_t threshold,
-                          network_kernel kernel, nan_rule nans) {
-    filter_numeric(src, dst, rows, cols, pages, taps, threshold, kernel, nans);
+                          network_kernel kernel, nan_rule nans, const beyond_rows& beyond) {
+    return filter_numeric(src, dst, rows, cols, pages, taps, threshold, kernel, nans, beyond);
 }
 
 void window_filter_logical(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "kernels.h"
 #include "varnets/buffer.h"
 #include "varnets/filter.h"
 
@@ -192,13 +193,17 @@ network_kernel network_kernel_of(kernel k);
 // they take only the walk.
 bool window_takes_nan_rules(const tap_list& taps, network_kernel network, nan_rule rule);
 
-// The filters for any window; `network` null for the portable path.
-void window_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
+// The filters for any window; `network` null for the portable path. True
+// when the rows above and below the image were read as `beyond` says (false
+// where rank space replicated them: its windows of 100 taps and more).
+bool window_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
                           std::size_t pages, const tap_list& taps, std::int64_t threshold,
-                          network_kernel network, nan_rule nans = nan_rule::walk);
-void window_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
+                          network_kernel network, nan_rule nans = nan_rule::walk,
+                          const beyond_rows& beyond = {});
+bool window_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
                           std::size_t pages, const tap_list& taps, std::int64_t threshold,
-                          network_kernel network, nan_rule nans = nan_rule::walk);
+                          network_kernel network, nan_rule nans = nan_rule::walk,
+                          const beyond_rows& beyond = {});
 // Full windows of equal weights on a logical image, counted: `box` is a
 // kernel file's copy of the count (null for the portable one).
 using box_count_kernel = void (*)(const std::uint8_t* src, std::uint8_t* dst, std::size_t rows,

@@ -218,12 +218,39 @@ void copy_clamped(buffer<Value>& v, const Pixel* column, std::size_t rows, std::
 // before every entry.
 struct special_values {
     bool nan = false, negative_zero = false, positive_zero = false;
-    buffer<std::int32_t> nans_before;
-    // Columns with NaN: the values with every NaN as -Inf, and as +Inf.
-    buffer<float> low, high;
+    // Columns with NaN: where they are (entries below used), and the values
+    // with every NaN as -Inf.
+    buffer<std::uint32_t> nan_at;
+    buffer<float> low;
 
     static bool in(const buffer<std::int32_t>& before, std::size_t from, std::size_t to) {
         return before[to] != before[from];
+    }
+
+    // Whether entries from .. to - 1 hold a NaN, from a running count made
+    // on the first question.
+    bool nan_in(std::size_t from, std::size_t to) const {
+        if (!nan) return false;
+        if (!nans_counted) {
+            nans_before.resize(used + 1);
+            std::fill(nans_before.begin(), nans_before.end(), 0);
+            for (const std::uint32_t i : nan_at) nans_before[i + 1] = 1;
+            for (std::size_t i = 0; i < used; ++i) nans_before[i + 1] += nans_before[i];
+            nans_counted = true;
+        }
+        return in(nans_before, from, to);
+    }
+
+    // The values v with every NaN as +Inf, made on the first call.
+    const float* high(const float* v, std::size_t size) const {
+        if (!high_made) {
+            high_values.resize(size);
+            std::copy(v, v + size, high_values.begin());
+            for (const std::uint32_t i : nan_at)
+                high_values[i] = std::numeric_limits<float>::infinity();
+            high_made = true;
+        }
+        return high_values.data();
     }
 
     // Whether entries from .. to - 1 of the column's values v (entries 0 ..
@@ -238,8 +265,9 @@ struct special_values {
     }
 
     std::size_t used = 0;
-    mutable bool zeros_counted = false;
-    mutable buffer<std::int32_t> negatives_before, positives_before;
+    mutable bool zeros_counted = false, nans_counted = false, high_made = false;
+    mutable buffer<std::int32_t> negatives_before, positives_before, nans_before;
+    mutable buffer<float> high_values;
 
     const special_values& zero_counts(const float* v) const {
         if (zeros_counted) return *this;
@@ -275,7 +303,7 @@ void load_float_column(float_column& out, const Pixel* column, std::size_t rows,
     s.nan = nan;
     s.negative_zero = s.positive_zero = false;
     s.used = used;
-    s.zeros_counted = false;
+    s.zeros_counted = s.nans_counted = s.high_made = false;
     if (!nan && !zero) return;
     if (zero) {
         std::uint32_t negatives = 0;
@@ -283,21 +311,17 @@ void load_float_column(float_column& out, const Pixel* column, std::size_t rows,
         s.negative_zero = negatives != 0;
         s.positive_zero = negatives != zeros;
     }
-    // The running count of NaN, read only where the flag is set.
     if (nan) {
-        s.nans_before.resize(used + 1);
-        std::int32_t count = 0;
-        s.nans_before[0] = 0;
-        for (std::size_t i = 0; i < used; ++i) s.nans_before[i + 1] = count += v[i] != v[i];
-    }
-    if (nan) {
+        s.nan_at.resize(used + 1);
+        std::size_t count = 0;
+        for (std::size_t i = 0; i < used; ++i) {
+            s.nan_at[count] = static_cast<std::uint32_t>(i);
+            count += v[i] != v[i];
+        }
+        s.nan_at.resize(count);
         constexpr float inf = std::numeric_limits<float>::infinity();
         s.low.resize(out.v.size());
-        s.high.resize(out.v.size());
-        for (std::size_t i = 0; i < out.v.size(); ++i) {
-            s.low[i] = v[i] != v[i] ? -inf : v[i];
-            s.high[i] = v[i] != v[i] ? inf : v[i];
-        }
+        for (std::size_t i = 0; i < out.v.size(); ++i) s.low[i] = v[i] != v[i] ? -inf : v[i];
     }
 }
 
@@ -439,8 +463,6 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     row_pair_job.second_out = pair_out.get();
     column_pairs_job.work = selection_network::job::median_of_column_pairs;
     buffer<const float*> row_pair_tap(static_cast<std::size_t>(n) + 1);
-    // Taps in column-major order over the whole m x n window.
-    const bool full_rectangle = n == taps.window_rows * taps.window_cols;
     constexpr int max_counted_nans = 8;
 
     const auto load = [&](float_column& column, const Pixel* pixels, std::size_t image_rows,
@@ -455,17 +477,19 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
             for (sorted_column& e : sorted_columns) e.source = -1;
             pair_out_column = 0;
             // The planes of image column cc (clamped), sorted from the ring's
-            // copy; null where they cannot be.
+            // copy, NaN as -Inf: the windows that read such a column are split,
+            // and this is their run with NaN as -Inf. Null where the kernel
+            // declines.
             const auto sorted_planes = [&](std::ptrdiff_t cc) -> const float* {
                 const std::size_t slot = static_cast<std::size_t>(cc) % 6;
                 sorted_column& e = sorted_columns[slot];
                 float* at = planes.get() + slot * 5 * plane_stride;
                 if (e.source != cc) {
                     const float_column& in_ring = ring.load_column(page_src, rows, cc, load);
-                    const float* column = in_ring.v.data();
+                    const float* column =
+                        in_ring.notes.nan ? in_ring.notes.low.data() : in_ring.v.data();
                     e.source = cc;
-                    e.sorted =
-                        !in_ring.notes.nan && kernel(sort_job, &column, h, at, scratch.get());
+                    e.sorted = kernel(sort_job, &column, h, at, scratch.get());
                 }
                 return e.sorted ? at : nullptr;
             };
@@ -492,12 +516,14 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                         const special_values& s = ring.tap_column(a).notes;
                         const std::ptrdiff_t row = ring.tap_row(a);
                         low_tap[a] = s.nan ? s.low.data() + row : tap[a];
-                        high_tap[a] = s.nan ? s.high.data() + row : tap[a];
                     }
                 }
                 float* result = out.get();
                 bool by_pair = false;
-                if (paired && !nan) {
+                // The pairs give what the network gives over the columns
+                // (over low_tap where split).
+                const bool pairs_apply = !nan || split;
+                if (paired && pairs_apply) {
                     if (pair_out_column == c && c != 0) {
                         std::copy(pair_out.get(), pair_out.get() + h, result);
                         by_pair = true;
@@ -517,7 +543,7 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                         if (by_pair) pair_out_column = c + 1;
                     }
                 }
-                if (row_line && !nan) {
+                if (row_line && pairs_apply) {
                     // Columns c - reach .. c + reach + 1, the last one loaded ahead.
                     if (pair_out_column == c && c != 0) {
                         std::copy(pair_out.get(), pair_out.get() + h, result);
@@ -529,17 +555,19 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                                                  static_cast<std::ptrdiff_t>(c) + g.col_reach + 1,
                                                  static_cast<std::ptrdiff_t>(cols) - 1),
                                              load);
-                        if (!next.notes.nan) {
-                            std::copy(tap, tap + n, row_pair_tap.begin());
-                            row_pair_tap[n] = next.v.data() + g.reach;
-                            by_pair =
-                                kernel(row_pair_job, row_pair_tap.data(), h, result, scratch.get());
-                            if (by_pair) pair_out_column = c + 1;
-                        }
+                        // A NaN in the next column splits the next window.
+                        const float* const* own = split ? low_tap.data() : tap;
+                        std::copy(own, own + n, row_pair_tap.begin());
+                        row_pair_tap[n] =
+                            (next.notes.nan ? next.notes.low.data() : next.v.data()) + g.reach;
+                        by_pair =
+                            kernel(row_pair_job, row_pair_tap.data(), h, result, scratch.get());
+                        if (by_pair) pair_out_column = c + 1;
                     }
                 }
-                if (column_line && !nan)
-                    by_pair = kernel(column_pairs_job, tap, h, result, scratch.get());
+                if (column_line && pairs_apply)
+                    by_pair = kernel(column_pairs_job, split ? low_tap.data() : tap, h, result,
+                                     scratch.get());
                 if (!by_pair && (kernel == nullptr || !kernel(network, split ? low_tap.data() : tap,
                                                               h, result, scratch.get()))) {
                     for (std::size_t r = 0; r < h; ++r) result[r] = exact(r);
@@ -547,7 +575,7 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                     // Windows the network cannot take: a NaN anywhere in rows
                     // r - reach .. r + reach of the window's columns, or a zero
                     // result where -0 and +0 meet.
-                    bool high_run = false;
+                    bool high_run = false, high_set = false;
                     const auto zero_mix_redo = [&](std::size_t r) {
                         if (result[r] != 0 || !negative || !positive) return;
                         bool below = false, above = false;
@@ -569,32 +597,22 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                     };
                     std::size_t listed = 0;
                     if (split) {
-                        // The NaN taps of every window of the column, counted tap by
-                        // tap down the strip.
-                        std::fill(nan_count.begin(), nan_count.begin() + h, 0);
-                        if (full_rectangle) {
-                            // A window column's NaN from its running count.
-                            for (int a = 0; a < n; a += taps.window_rows) {
-                                const special_values& notes = ring.tap_column(a).notes;
-                                if (!notes.nan) continue;
-                                const std::int32_t* before = notes.nans_before.data();
-                                for (std::size_t r = 0; r < h; ++r)
-                                    nan_count[r] += before[r + span] - before[r];
+                        // The NaN taps of every window of the column, from where
+                        // each NaN is: the tap reading it, the row whose window
+                        // that is. Rows are listed as their first NaN is found
+                        // (a fifth of them at 5x5 with 1% NaN, at random); the
+                        // others need only the zero-mix check. nan_count is zero
+                        // again for the next column once they are done.
+                        for (int a = 0; a < n; ++a) {
+                            const special_values& notes = ring.tap_column(a).notes;
+                            if (!notes.nan) continue;
+                            const std::ptrdiff_t row = ring.tap_row(a);
+                            for (const std::uint32_t at : notes.nan_at) {
+                                const std::ptrdiff_t r = static_cast<std::ptrdiff_t>(at) - row;
+                                if (r < 0 || r >= static_cast<std::ptrdiff_t>(h)) continue;
+                                if (nan_count[r]++ == 0)
+                                    nan_row[listed++] = static_cast<std::uint32_t>(r);
                             }
-                        } else {
-                            for (int a = 0; a < n; ++a) {
-                                if (!ring.tap_column(a).notes.nan) continue;
-                                const float* t = tap[a];
-                                for (std::size_t r = 0; r < h; ++r) nan_count[r] += t[r] != t[r];
-                            }
-                        }
-                        // The rows whose windows hold a NaN, listed without a
-                        // branch (a fifth of them at 5x5 with 1% NaN, at random);
-                        // the others need only the zero-mix check.
-                        listed = 0;
-                        for (std::size_t r = 0; r < h; ++r) {
-                            nan_row[listed] = static_cast<std::uint32_t>(r);
-                            listed += nan_count[r] != 0;
                         }
                         if (negative && positive)
                             for (std::size_t r = 0; r < h; ++r)
@@ -605,8 +623,7 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                         if (!split) {
                             bool nan_rows = false;
                             for (const float_column* e : ring.window()) {
-                                const special_values& s = e->notes;
-                                nan_rows |= s.nan && s.in(s.nans_before, r, r + span);
+                                nan_rows |= e->notes.nan_in(r, r + span);
                             }
                             if (nan_rows)
                                 result[r] = exact(r);
@@ -668,39 +685,48 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                                     break;
                                 }
                                 before_rank += at < rank;
-                                nan_list[m].after_numbers = at < rank;  // reused: -Inf or +Inf
                             }
                             if (nan_result) continue;
                         }
-                        if (nan_taps == 1) {
-                            if (before_rank == 0) {
-                                if (!high_run) {
-                                    kernel(network, high_tap.data(), h, high_out.get(),
-                                           scratch.get());
-                                    high_run = true;
-                                }
-                                result[r] = high_out.get()[r];
-                            }
+                        // Which NaN are -Inf does not change the value chosen, only
+                        // how many: with all of them, the run over low_tap gave it;
+                        // with none, the run over high_tap gives it.
+                        if (before_rank == nan_taps) {
                             zero_mix_redo(r);
                             continue;
                         }
-                        constexpr float inf = std::numeric_limits<float>::infinity();
+                        if (!high_set) {
+                            for (int a = 0; a < n; ++a) {
+                                const float_column& e = ring.tap_column(a);
+                                high_tap[a] = e.notes.nan ? e.notes.high(e.v.data(), e.v.size()) +
+                                                                ring.tap_row(a)
+                                                          : tap[a];
+                            }
+                            high_set = true;
+                        }
+                        if (before_rank == 0) {
+                            if (!high_run) {
+                                kernel(network, high_tap.data(), h, high_out.get(), scratch.get());
+                                high_run = true;
+                            }
+                            result[r] = high_out.get()[r];
+                            zero_mix_redo(r);
+                            continue;
+                        }
+                        // The first before_rank NaN as -Inf, the others +Inf: a tap's
+                        // two copies differ only where it holds NaN.
                         float* column = gathered.data() + gathered_count;
                         for (int a = 0, m = 0; a < n; ++a) {
-                            const float x = tap[a][r];
-                            if (x == x) {
-                                column[a * stride] = x;
-                                continue;
-                            }
-                            const bool low = nans == nan_rule::walk ? nan_list[m].after_numbers
-                                                                    : m < before_rank;
-                            ++m;
-                            column[a * stride] = low ? -inf : inf;
+                            const float low = low_tap[a][r], high = high_tap[a][r];
+                            column[a * stride] = m < before_rank ? low : high;
+                            m += low != high;
                         }
                         gathered_row[gathered_count] = r;
                         if (++gathered_count == chunk) flush();
                     }
                     if (gathered_count != 0) flush();
+                    for (std::size_t visit = 0; visit < listed; ++visit)
+                        nan_count[nan_row[visit]] = 0;
                 }
                 Pixel* column_dst = page_dst + c * rows + s0;
                 for (std::size_t r = 0; r < h; ++r) column_dst[r] = static_cast<Pixel>(result[r]);

@@ -439,9 +439,12 @@ struct numeric_engine {
         return Ops::pick(Ops::at_least(count, Ops::splat(N - 1)), nan, out);
     }
 
-    // Rewrites, under the omit rule, the rows of `results` whose windows may
-    // hold a NaN: gathered L at a time, so that the work follows the NaN
-    // windows rather than the blocks they touch.
+    // Rewrites, under the omit rule, the blocks of `results` whose windows
+    // may hold a NaN, L rows at a time from the taps' own columns: a block's
+    // other rows come out as they were (the same selection, and no -0 and
+    // +0 mix where the network orders them), and contiguous loads cost less
+    // than gathering the NaN rows alone (3x3, 1% NaN: a twelfth of the
+    // windows, in half of the blocks).
     static void omit_nan_windows(const window_columns& w, const plan& p, std::size_t h,
                                  float* results) {
         with_constant<1, window_size>(
@@ -451,28 +454,15 @@ struct numeric_engine {
     template <int N>
     static void omit_nan_windows(const window_columns& w, const plan& p, std::size_t h,
                                  float* results) {
-        std::uint64_t near[float_column::words];
-        nan_window_rows(w, h, near);
         const float* tap[N];
         for (int a = 0; a < N; ++a) tap[a] = w.col[p.col[a]] + p.row[a];
         const bool by_count = p.uniform && p.positive && !w.zero_mix;
-        alignas(64) float out[L];
-        std::int32_t row[L];
-        std::size_t count = 0;
-        const auto flush = [&] {
-            for (std::size_t i = count; i < L; ++i) row[i] = row[0];
+        for (std::uint64_t blocks = nan_blocks<L>(w, h); blocks != 0; blocks &= blocks - 1) {
+            const std::size_t r0 = static_cast<std::size_t>(lowest_bit(blocks)) * L;
             value v[N];
-            for (int a = 0; a < N; ++a) v[a] = Ops::gather(tap[a], row);
-            Ops::store(out, by_count ? omitted_uniform<N>(v, p) : omitted<N>(v, p));
-            for (std::size_t i = 0; i < count; ++i) results[row[i]] = out[i];
-            count = 0;
-        };
-        for (std::size_t k = 0; k < float_column::words; ++k)
-            for (std::uint64_t bits = near[k]; bits != 0; bits &= bits - 1) {
-                row[count] = static_cast<std::int32_t>(64 * k) + lowest_bit(bits);
-                if (++count == L) flush();
-            }
-        if (count != 0) flush();
+            for (int a = 0; a < N; ++a) v[a] = Ops::load(tap[a] + r0);
+            Ops::store(results + r0, by_count ? omitted_uniform<N>(v, p) : omitted<N>(v, p));
+        }
     }
 
     // Output column of h rows from fast(r0), the min/max result for rows

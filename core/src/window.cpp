@@ -214,26 +214,22 @@ void copy_clamped(buffer<Value>& v, const Pixel* column, std::size_t rows, std::
 }
 
 // What a numeric column holds that min/max networks cannot take: whether
-// there are NaN, -0 and +0, and for columns with any, how many of each come
-// before every entry.
+// there are NaN, -0 and +0 among its first `used` entries; where the NaN
+// are, and the values with each NaN as -Inf. What only some windows ask
+// about (running counts, the values with NaN as +Inf) is made on the first
+// question: most columns with zeros (a border of zeros, a mask) never share
+// a window with the other sign.
 struct special_values {
     bool nan = false, negative_zero = false, positive_zero = false;
-    // Columns with NaN: where they are (entries below used), and the values
-    // with every NaN as -Inf.
+    std::size_t used = 0;
     buffer<std::uint32_t> nan_at;
     buffer<float> low;
 
-    static bool in(const buffer<std::int32_t>& before, std::size_t from, std::size_t to) {
-        return before[to] != before[from];
-    }
-
-    // Whether entries from .. to - 1 hold a NaN, from a running count made
-    // on the first question.
+    // Whether entries from .. to - 1 hold a NaN.
     bool nan_in(std::size_t from, std::size_t to) const {
         if (!nan) return false;
         if (!nans_counted) {
-            nans_before.resize(used + 1);
-            std::fill(nans_before.begin(), nans_before.end(), 0);
+            nans_before.assign(used + 1, 0);
             for (const std::uint32_t i : nan_at) nans_before[i + 1] = 1;
             for (std::size_t i = 0; i < used; ++i) nans_before[i + 1] += nans_before[i];
             nans_counted = true;
@@ -241,22 +237,8 @@ struct special_values {
         return in(nans_before, from, to);
     }
 
-    // The values v with every NaN as +Inf, made on the first call.
-    const float* high(const float* v, std::size_t size) const {
-        if (!high_made) {
-            high_values.resize(size);
-            std::copy(v, v + size, high_values.begin());
-            for (const std::uint32_t i : nan_at)
-                high_values[i] = std::numeric_limits<float>::infinity();
-            high_made = true;
-        }
-        return high_values.data();
-    }
-
-    // Whether entries from .. to - 1 of the column's values v (entries 0 ..
-    // used - 1 noted) hold a -0, and a +0. Their running counts are made
-    // on the first question: most columns with zeros (a border of zeros, a
-    // mask) never share a window with the other sign.
+    // Whether entries from .. to - 1 of the column's values v hold a -0, and
+    // a +0.
     bool negative_zero_in(const float* v, std::size_t from, std::size_t to) const {
         return negative_zero && in(zero_counts(v).negatives_before, from, to);
     }
@@ -264,10 +246,24 @@ struct special_values {
         return positive_zero && in(zero_counts(v).positives_before, from, to);
     }
 
-    std::size_t used = 0;
-    mutable bool zeros_counted = false, nans_counted = false, high_made = false;
-    mutable buffer<std::int32_t> negatives_before, positives_before, nans_before;
-    mutable buffer<float> high_values;
+    // The `size` values v with each NaN as +Inf.
+    const float* high(const float* v, std::size_t size) const {
+        if (!high_made) {
+            high_values.assign(v, v + size);
+            for (const std::uint32_t i : nan_at)
+                high_values[i] = std::numeric_limits<float>::infinity();
+            high_made = true;
+        }
+        return high_values.data();
+    }
+
+    // A new column's notes: nothing made yet.
+    void forget_made() { zeros_counted = nans_counted = high_made = false; }
+
+  private:
+    static bool in(const buffer<std::int32_t>& before, std::size_t from, std::size_t to) {
+        return before[to] != before[from];
+    }
 
     const special_values& zero_counts(const float* v) const {
         if (zeros_counted) return *this;
@@ -283,6 +279,10 @@ struct special_values {
         zeros_counted = true;
         return *this;
     }
+
+    mutable bool zeros_counted = false, nans_counted = false, high_made = false;
+    mutable buffer<std::int32_t> negatives_before, positives_before, nans_before;
+    mutable buffer<float> high_values;
 };
 
 using float_column = padded_column<float, special_values>;
@@ -303,7 +303,7 @@ void load_float_column(float_column& out, const Pixel* column, std::size_t rows,
     s.nan = nan;
     s.negative_zero = s.positive_zero = false;
     s.used = used;
-    s.zeros_counted = s.nans_counted = s.high_made = false;
+    s.forget_made();
     if (!nan && !zero) return;
     if (zero) {
         std::uint32_t negatives = 0;

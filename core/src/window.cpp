@@ -525,7 +525,7 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                 const bool pairs_apply = !nan || split;
                 if (paired && pairs_apply) {
                     if (pair_out_column == c && c != 0) {
-                        std::copy(pair_out.get(), pair_out.get() + h, result);
+                        result = pair_out.get();  // until the next pair writes it
                         by_pair = true;
                     } else if (c + 1 < cols) {
                         // Columns c - 2 .. c + 3, the last one loaded ahead.
@@ -546,7 +546,7 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                 if (row_line && pairs_apply) {
                     // Columns c - reach .. c + reach + 1, the last one loaded ahead.
                     if (pair_out_column == c && c != 0) {
-                        std::copy(pair_out.get(), pair_out.get() + h, result);
+                        result = pair_out.get();  // until the next pair writes it
                         by_pair = true;
                     } else if (c + 1 < cols) {
                         const float_column& next =

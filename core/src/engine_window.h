@@ -47,26 +47,28 @@ constexpr fixed_sorting_network<N> make_fixed_sorting_network() {
     return all;
 }
 
-// The network leaving ranks `rank` and `second_rank` of N taps in slots
-// `result` and `second`, built at compile time by the same steps as
-// rank_network() at run time, so that its values can live in registers.
-// Slot N is the spare.
+// The network leaving ranks `rank`, `second_rank` and `third_rank` of N
+// taps in slots `result`, `second` and `third`, built at compile time by the
+// same steps as rank_network() at run time, so that its values can live in
+// registers. Slot N is the spare.
 template <int N>
 struct fixed_rank_network {
     std::array<network_step, 4 * fixed_sorting_network<N>::padded * 8> steps{};
     int count = 0;
     int result = 0;
     int second = 0;
+    int third = 0;
 };
 
 template <int N>
-constexpr fixed_rank_network<N> make_fixed_rank_network(int rank, int second_rank) {
+constexpr fixed_rank_network<N> make_fixed_rank_network(int rank, int second_rank, int third_rank) {
     const fixed_sorting_network<N> all = make_fixed_sorting_network<N>();
     fixed_rank_network<N> kept;
     kept.result = all.sorted[rank];
     kept.second = all.sorted[second_rank];
+    kept.third = all.sorted[third_rank];
     std::array<bool, N + 1> needed{};
-    needed[kept.second] = true;
+    needed[kept.second] = needed[kept.third] = true;
     prune_back(all.steps, all.count, kept.result, N, needed,
                [&](network_step step) { kept.steps[kept.count++] = step; });
     for (int i = 0, j = kept.count - 1; i < j; ++i, --j) {
@@ -77,9 +79,10 @@ constexpr fixed_rank_network<N> make_fixed_rank_network(int rank, int second_ran
     return kept;
 }
 
-template <int N, int Rank, int SecondRank = Rank>
+template <int N, int Rank, int SecondRank = Rank, int ThirdRank = SecondRank>
 struct fixed_ranks {
-    static constexpr fixed_rank_network<N> network = make_fixed_rank_network<N>(Rank, SecondRank);
+    static constexpr fixed_rank_network<N> network =
+        make_fixed_rank_network<N>(Rank, SecondRank, ThirdRank);
 
     template <class Ops, std::size_t I>
     static void step(typename Ops::value* v) {
@@ -185,17 +188,54 @@ struct fixed_median_pair {
     }
 };
 
+// Medians of three 1 x N windows at columns c .. c + 2, which share 2R - 1
+// taps (N = 2R + 1): with p <= q <= r the shared taps' ranks R - 2 .. R and
+// x <= y a window's own two taps, its median is median3(q, max(p, x),
+// min(r, y)), the shared taps below p and above r being below and above it.
+// tap[0..N+1] read columns c - R .. c + R + 2.
+template <int N>
+struct fixed_median_triple {
+    static constexpr int R = (N - 1) / 2;
+    using net = fixed_ranks<N - 2, R - 2, R - 1, R>;
+
+    template <class Ops>
+    static void run_row(const float* const* tap, std::size_t h, float* first, float* second,
+                        float* third) {
+        using nets = networks::nets<Ops>;
+        for (std::size_t r = 0; r < h; r += Ops::lanes) {
+            typename Ops::value v[N - 1];
+            for (int t = 0; t < N - 2; ++t) v[t] = Ops::load(tap[t + 2] + r);
+            net::template apply<Ops>(v);
+            const auto p = v[net::network.result], q = v[net::network.second],
+                       top = v[net::network.third];
+            const auto median = [&](typename Ops::value a, typename Ops::value b) VARNETS_INLINE {
+                return nets::median3(q, Ops::max(p, Ops::min(a, b)), Ops::min(top, Ops::max(a, b)));
+            };
+            const auto left = Ops::load(tap[0] + r), near_left = Ops::load(tap[1] + r);
+            const auto near_right = Ops::load(tap[N] + r), right = Ops::load(tap[N + 1] + r);
+            Ops::store(first + r, median(left, near_left));
+            Ops::store(second + r, median(near_left, near_right));
+            Ops::store(third + r, median(near_right, right));
+        }
+    }
+};
+
 // The line lengths with a compiled pair network (window.h: line_pair_taps).
 template <class Ops>
 bool run_line_pair(const selection_network& network, const float* const* tap, std::size_t h,
                    float* out, float* scratch) {
-    const bool row = network.work == selection_network::job::median_of_row_pair;
     const auto run = [&](auto pair) {
         using P = decltype(pair);
-        if (row)
-            P::template run_row<Ops>(tap, h, out, network.second_out);
-        else
-            P::template run_column<Ops>(tap[0], h, out, scratch);
+        switch (network.work) {
+            case selection_network::job::median_of_row_pair:
+                P::template run_row<Ops>(tap, h, out, network.second_out);
+                break;
+            case selection_network::job::median_of_row_triple:
+                fixed_median_triple<P::R * 2 + 1>::template run_row<Ops>(
+                    tap, h, out, network.second_out, network.third_out);
+                break;
+            default: P::template run_column<Ops>(tap[0], h, out, scratch);
+        }
         return true;
     };
     switch (network.taps) {
@@ -362,6 +402,7 @@ bool run_network(const selection_network& network, const float* const* tap, std:
             median_of_5x5_pair<Ops>(tap, network.plane_stride, h, out, network.second_out);
             return true;
         case selection_network::job::median_of_row_pair:
+        case selection_network::job::median_of_row_triple:
         case selection_network::job::median_of_column_pairs:
             return run_line_pair<Ops>(network, tap, h, out, scratch);
         case selection_network::job::select: break;

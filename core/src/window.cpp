@@ -395,7 +395,10 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     const bool line = kernel != nullptr && network.full_window_median && line_pair_taps(n);
     const bool row_line = line && taps.window_rows == 1;
     const bool column_line = line && taps.window_cols == 1;
-    column_ring<float, special_values> ring(g, strip, paired || row_line ? 1 : 0,
+    column_ring<float, special_values> ring(g, strip,
+                                            row_line ? 2
+                                            : paired ? 1
+                                                     : 0,
                                             column_line ? 3 * window_padding : 0);
     aligned_floats out(strip + 2 * window_padding);
     aligned_floats scratch(
@@ -462,7 +465,16 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     row_pair_job.work = selection_network::job::median_of_row_pair;
     row_pair_job.second_out = pair_out.get();
     column_pairs_job.work = selection_network::job::median_of_column_pairs;
-    buffer<const float*> row_pair_tap(static_cast<std::size_t>(n) + 1);
+    // 1 x n lines: three outputs at a time (two near the right edge), the
+    // later ones kept in line_out[0] and [1] until their columns come.
+    selection_network row_triple_job = row_pair_job;
+    row_triple_job.work = selection_network::job::median_of_row_triple;
+    aligned_floats third_out(row_line ? strip + window_padding : 1);
+    row_triple_job.third_out = third_out.get();
+    float* const line_out[2] = {pair_out.get(), third_out.get()};
+    constexpr std::size_t none = static_cast<std::size_t>(-1);
+    std::size_t line_out_column[2] = {none, none};
+    buffer<const float*> row_pair_tap(static_cast<std::size_t>(n) + 2);
     constexpr int max_counted_nans = 8;
 
     const auto load = [&](float_column& column, const Pixel* pixels, std::size_t image_rows,
@@ -476,6 +488,7 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
             ring.start_strip(s0, h);
             for (sorted_column& e : sorted_columns) e.source = -1;
             pair_out_column = 0;
+            line_out_column[0] = line_out_column[1] = none;
             // The planes of image column cc (clamped), sorted from the ring's
             // copy, NaN as -Inf: the windows that read such a column are split,
             // and this is their run with NaN as -Inf. Null where the kernel
@@ -544,25 +557,31 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                     }
                 }
                 if (row_line && pairs_apply) {
-                    // Columns c - reach .. c + reach + 1, the last one loaded ahead.
-                    if (pair_out_column == c && c != 0) {
-                        result = pair_out.get();  // until the next pair writes it
+                    if (line_out_column[0] == c || line_out_column[1] == c) {
+                        result = line_out[line_out_column[0] == c ? 0 : 1];
                         by_pair = true;
                     } else if (c + 1 < cols) {
-                        const float_column& next =
-                            ring.load_column(page_src, rows,
-                                             std::min<std::ptrdiff_t>(
-                                                 static_cast<std::ptrdiff_t>(c) + g.col_reach + 1,
-                                                 static_cast<std::ptrdiff_t>(cols) - 1),
-                                             load);
-                        // A NaN in the next column splits the next window.
+                        // Columns c - reach .. c + reach + ahead, those past the
+                        // window loaded ahead (a NaN there splits a later window).
+                        const std::size_t ahead = c + 2 < cols ? 2 : 1;
                         const float* const* own = split ? low_tap.data() : tap;
                         std::copy(own, own + n, row_pair_tap.begin());
-                        row_pair_tap[n] =
-                            (next.notes.nan ? next.notes.low.data() : next.v.data()) + g.reach;
-                        by_pair =
-                            kernel(row_pair_job, row_pair_tap.data(), h, result, scratch.get());
-                        if (by_pair) pair_out_column = c + 1;
+                        for (std::size_t k = 1; k <= ahead; ++k) {
+                            const float_column& next = ring.load_column(
+                                page_src, rows,
+                                std::min<std::ptrdiff_t>(
+                                    static_cast<std::ptrdiff_t>(c + k) + g.col_reach,
+                                    static_cast<std::ptrdiff_t>(cols) - 1),
+                                load);
+                            row_pair_tap[n + k - 1] =
+                                (next.notes.nan ? next.notes.low.data() : next.v.data()) + g.reach;
+                        }
+                        by_pair = kernel(ahead == 2 ? row_triple_job : row_pair_job,
+                                         row_pair_tap.data(), h, result, scratch.get());
+                        if (by_pair) {
+                            line_out_column[0] = c + 1;
+                            line_out_column[1] = ahead == 2 ? c + 2 : none;
+                        }
                     }
                 }
                 if (column_line && pairs_apply)

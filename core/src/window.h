@@ -110,6 +110,8 @@ struct selection_network {
     // at a time: median_of_row_pair takes the taps of a 1 x taps window at
     // column c (tap[0..taps-1]) and the column after it (tap[taps]), and
     // writes the medians at c to out and at c + 1 to second_out;
+    // median_of_row_triple takes two columns after it (tap[taps],
+    // tap[taps + 1]) and writes the median at c + 2 to third_out too;
     // median_of_column_pairs filters a taps x 1 window down one column
     // (tap[0]: its row r - taps / 2 at tap[0][r], readable to h + taps + 4 *
     // window_lanes), writing out to h rounded up to 2 * window_lanes, with
@@ -119,11 +121,13 @@ struct selection_network {
         sort_columns_of_5,
         median_of_5x5_pair,
         median_of_row_pair,
+        median_of_row_triple,
         median_of_column_pairs
     };
     job work = job::select;
     std::size_t plane_stride = 0;
     float* second_out = nullptr;
+    float* third_out = nullptr;
 };
 
 // The line lengths that the line median jobs take.

@@ -150,11 +150,30 @@ void bordered_page(const Pixel* src, Pixel* dst, std::size_t rows_, std::size_t 
     }
     // Where the rows above and below were read under the border, only the
     // columns near the left and right edges remain, corners included.
+    // The bands go in pieces whose padded copies take about 32 KB: a copy of
+    // a whole edge would be handed back to the system after every call and
+    // its pages faulted in again on the next (5x5 at 2048 x 2048: a tenth
+    // of the call).
+    const auto piece = [&](index band, index reach_across) {
+        const index fit = 32768 / (band * static_cast<index>(sizeof(Pixel))) - 2 * reach_across;
+        return std::max<index>(fit, 16);
+    };
     const bool rows_done = replicating(src, dst, rows_, cols_, true);
-    if (r.rows > 0 && !rows_done)
-        redo({{0, r.rows, 0, cols}, {rows - r.rows, rows, 0, cols}}, true);
+    if (r.rows > 0 && !rows_done) {
+        const index step = piece(6 * r.rows, r.cols);
+        for (index c0 = 0; c0 < cols; c0 += step) {
+            const index c1 = std::min(cols, c0 + step);
+            redo({{0, r.rows, c0, c1}, {rows - r.rows, rows, c0, c1}}, true);
+        }
+    }
     const index top = rows_done ? 0 : r.rows, bottom = rows_done ? rows : rows - r.rows;
-    if (r.cols > 0) redo({{top, bottom, 0, r.cols}, {top, bottom, cols - r.cols, cols}}, false);
+    if (r.cols > 0) {
+        const index step = piece(6 * r.cols, r.rows);
+        for (index y0 = top; y0 < bottom; y0 += step) {
+            const index y1 = std::min(bottom, y0 + step);
+            redo({{y0, y1, 0, r.cols}, {y0, y1, cols - r.cols, cols}}, false);
+        }
+    }
 }
 
 // Whether any value is NaN, in blocks of 2048 bytes; SSE2 (part of every
@@ -470,11 +489,14 @@ void filter_numeric_with_options(const Pixel* src, Pixel* dst, std::size_t rows,
                     return filter_3x3_single(s, d, m, n, 1, taps, threshold, k, options.nans,
                                              rows_beyond);
             }
-            if (!rule_in_window && !beyond) {
+            // A one-row page reads no rows beyond here (taller windows pad it
+            // whole), and the plain call filters it as a column.
+            if (!rule_in_window && (!beyond || m == 1)) {
                 plain(s, d, m, n, 1);
                 return false;
             }
-            // Without the rule in the window, the page holds no NaN here.
+            // Without the rule in the window, the walk: the other rules then
+            // work on a copy with +Inf for NaN (nan_rule_page).
             const nan_rule rule = rule_in_window ? options.nans : nan_rule::walk;
             if constexpr (wide)
                 return window_filter_double(s, d, m, n, 1, taps, threshold, network, rule,

@@ -87,6 +87,11 @@ std::vector<mode_case> cases(random_cases::engine& rng) {
     out.push_back({11, 11, 60, 50});
     out.push_back({15, 15, 80, 75});
     out.push_back({1, 9, 3, 50});
+    // Edge bands redone in several pieces: down the left and right edges,
+    // and (rank space) along the top and bottom.
+    out.push_back({3, 3, 1500, 6});
+    out.push_back({5, 5, 1400, 12});
+    out.push_back({11, 11, 24, 300});
     out.push_back({3, 3, 1, 70});  // one-row images, filtered as a column
     out.push_back({5, 7, 1, 90});
     return out;

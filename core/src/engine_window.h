@@ -10,6 +10,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 #include <utility>
 
 #include "networks.h"
@@ -224,27 +225,27 @@ struct fixed_median_triple {
 template <class Ops>
 bool run_line_pair(const selection_network& network, const float* const* tap, std::size_t h,
                    float* out, float* scratch) {
-    const auto run = [&](auto pair) {
-        using P = decltype(pair);
+    const auto run = [&](auto taps) {
+        constexpr int N = decltype(taps)::value;
         switch (network.work) {
             case selection_network::job::median_of_row_pair:
-                P::template run_row<Ops>(tap, h, out, network.second_out);
+                fixed_median_pair<N>::template run_row<Ops>(tap, h, out, network.second_out);
                 break;
             case selection_network::job::median_of_row_triple:
-                fixed_median_triple<P::R * 2 + 1>::template run_row<Ops>(
-                    tap, h, out, network.second_out, network.third_out);
+                fixed_median_triple<N>::template run_row<Ops>(tap, h, out, network.second_out,
+                                                              network.third_out);
                 break;
-            default: P::template run_column<Ops>(tap[0], h, out, scratch);
+            default: fixed_median_pair<N>::template run_column<Ops>(tap[0], h, out, scratch);
         }
         return true;
     };
     switch (network.taps) {
-        case 5: return run(fixed_median_pair<5>{});
-        case 7: return run(fixed_median_pair<7>{});
-        case 11: return run(fixed_median_pair<11>{});
-        case 13: return run(fixed_median_pair<13>{});
-        case 15: return run(fixed_median_pair<15>{});
-        case 21: return run(fixed_median_pair<21>{});
+        case 5: return run(std::integral_constant<int, 5>{});
+        case 7: return run(std::integral_constant<int, 7>{});
+        case 11: return run(std::integral_constant<int, 11>{});
+        case 13: return run(std::integral_constant<int, 13>{});
+        case 15: return run(std::integral_constant<int, 15>{});
+        case 21: return run(std::integral_constant<int, 21>{});
         default: return false;
     }
 }

@@ -454,26 +454,25 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     sorted_column sorted_columns[6];
     const std::size_t plane_stride = strip + window_padding;
     aligned_floats planes(paired ? 6 * 5 * plane_stride : 1);
-    aligned_floats pair_out(paired || row_line ? strip + window_padding : 1);
-    std::size_t pair_out_column = 0;  // pair_out holds this output column (0: none)
+    // The outputs that a pair or a triple computed for the columns after
+    // it, kept until their columns come (none: not in use).
+    aligned_floats kept_second(paired || row_line ? strip + window_padding : 1);
+    aligned_floats kept_third(row_line ? strip + window_padding : 1);
+    float* const kept_out[2] = {kept_second.get(), kept_third.get()};
+    constexpr std::size_t none = static_cast<std::size_t>(-1);
+    std::size_t kept_column[2] = {none, none};
     selection_network sort_job = network, pair_job = network;
     sort_job.work = selection_network::job::sort_columns_of_5;
     pair_job.work = selection_network::job::median_of_5x5_pair;
     sort_job.plane_stride = pair_job.plane_stride = plane_stride;
-    pair_job.second_out = pair_out.get();
-    selection_network row_pair_job = network, column_pairs_job = network;
+    pair_job.second_out = kept_out[0];
+    // 1 x n lines: three outputs at a time (two near the right edge).
+    selection_network row_pair_job = network, row_triple_job = network, column_pairs_job = network;
     row_pair_job.work = selection_network::job::median_of_row_pair;
-    row_pair_job.second_out = pair_out.get();
-    column_pairs_job.work = selection_network::job::median_of_column_pairs;
-    // 1 x n lines: three outputs at a time (two near the right edge), the
-    // later ones kept in line_out[0] and [1] until their columns come.
-    selection_network row_triple_job = row_pair_job;
     row_triple_job.work = selection_network::job::median_of_row_triple;
-    aligned_floats third_out(row_line ? strip + window_padding : 1);
-    row_triple_job.third_out = third_out.get();
-    float* const line_out[2] = {pair_out.get(), third_out.get()};
-    constexpr std::size_t none = static_cast<std::size_t>(-1);
-    std::size_t line_out_column[2] = {none, none};
+    row_pair_job.second_out = row_triple_job.second_out = kept_out[0];
+    row_triple_job.third_out = kept_out[1];
+    column_pairs_job.work = selection_network::job::median_of_column_pairs;
     buffer<const float*> row_pair_tap(static_cast<std::size_t>(n) + 2);
     constexpr int max_counted_nans = 8;
 
@@ -487,8 +486,7 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
         [&](const auto* page_src, auto* page_dst, std::size_t s0, std::size_t h) {
             ring.start_strip(s0, h);
             for (sorted_column& e : sorted_columns) e.source = -1;
-            pair_out_column = 0;
-            line_out_column[0] = line_out_column[1] = none;
+            kept_column[0] = kept_column[1] = none;
             // The planes of image column cc (clamped), sorted from the ring's
             // copy, NaN as -Inf: the windows that read such a column are split,
             // and this is their run with NaN as -Inf. Null where the kernel
@@ -536,11 +534,12 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                 // The pairs give what the network gives over the columns
                 // (over low_tap where split).
                 const bool pairs_apply = !nan || split;
-                if (paired && pairs_apply) {
-                    if (pair_out_column == c && c != 0) {
-                        result = pair_out.get();  // until the next pair writes it
-                        by_pair = true;
-                    } else if (c + 1 < cols) {
+                if ((paired || row_line) && pairs_apply &&
+                    (kept_column[0] == c || kept_column[1] == c)) {
+                    result = kept_out[kept_column[0] == c ? 0 : 1];
+                    by_pair = true;
+                } else if (paired && pairs_apply) {
+                    if (c + 1 < cols) {
                         // Columns c - 2 .. c + 3, the last one loaded ahead.
                         const float* column_planes[6];
                         by_pair = true;
@@ -553,14 +552,13 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                         }
                         by_pair =
                             by_pair && kernel(pair_job, column_planes, h, result, scratch.get());
-                        if (by_pair) pair_out_column = c + 1;
+                        if (by_pair) {
+                            kept_column[0] = c + 1;
+                            kept_column[1] = none;
+                        }
                     }
-                }
-                if (row_line && pairs_apply) {
-                    if (line_out_column[0] == c || line_out_column[1] == c) {
-                        result = line_out[line_out_column[0] == c ? 0 : 1];
-                        by_pair = true;
-                    } else if (c + 1 < cols) {
+                } else if (row_line && pairs_apply) {
+                    if (c + 1 < cols) {
                         // Columns c - reach .. c + reach + ahead, those past the
                         // window loaded ahead (a NaN there splits a later window).
                         const std::size_t ahead = c + 2 < cols ? 2 : 1;
@@ -579,8 +577,8 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                         by_pair = kernel(ahead == 2 ? row_triple_job : row_pair_job,
                                          row_pair_tap.data(), h, result, scratch.get());
                         if (by_pair) {
-                            line_out_column[0] = c + 1;
-                            line_out_column[1] = ahead == 2 ? c + 2 : none;
+                            kept_column[0] = c + 1;
+                            kept_column[1] = ahead == 2 ? c + 2 : none;
                         }
                     }
                 }

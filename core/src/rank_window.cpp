@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "exact.h"
+#include "kernels.h"
 #include "varnets/buffer.h"
 
 namespace varnets {
@@ -180,7 +181,7 @@ int walk_nans(const float* values, int n, int q, int b, float& nan) {
 template <class Pixel>
 void filter_pages(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
                   std::size_t pages, const tap_list& taps, int b, std::int64_t threshold,
-                  nan_rule nans_rule) {
+                  nan_rule nans_rule, const beyond_rows& beyond) {
     const int n = taps.count;
     // NaN rank above every number, so with q NaN in a window the omit rule
     // selects among its lowest n - q ranks: index omit_rank[q], that of the
@@ -236,7 +237,8 @@ void filter_pages(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t co
                 const std::size_t tw = std::min(tile_cols, cols - c0);
                 const std::size_t used_rows = th + 2 * static_cast<std::size_t>(row_reach);
                 const std::size_t used_cols = tw + 2 * static_cast<std::size_t>(col_reach);
-                // The tile's neighbourhood, edges replicated; rows past
+                // The tile's neighbourhood: columns beyond the image repeat
+                // its edge columns, rows beyond follow `beyond`. Rows past
                 // used_rows of each column are never read.
                 bool nan = false, negative_zero = false, positive_zero = false;
                 for (std::size_t j = 0; j < used_cols; ++j) {
@@ -245,9 +247,10 @@ void filter_pages(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t co
                     const Pixel* column = page_src + static_cast<std::size_t>(cc) * rows;
                     float* out = padded.data() + j * R;
                     for (std::size_t i = 0; i < used_rows; ++i) {
-                        const std::ptrdiff_t rr = std::clamp<std::ptrdiff_t>(
-                            static_cast<std::ptrdiff_t>(r0 + i) - row_reach, 0, last_row);
-                        const float v = static_cast<float>(column[rr]);
+                        const std::ptrdiff_t rr =
+                            source_index(static_cast<std::ptrdiff_t>(r0 + i) - row_reach,
+                                         last_row + 1, beyond.edge);
+                        const float v = rr < 0 ? beyond.pad : static_cast<float>(column[rr]);
                         out[i] = v;
                         nan |= v != v;
                         negative_zero |= v == 0 && std::signbit(v);
@@ -337,14 +340,14 @@ void filter_pages(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t co
 
 void rank_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
                         std::size_t pages, const tap_list& taps, int rank, std::int64_t threshold,
-                        nan_rule nans) {
-    filter_pages(src, dst, rows, cols, pages, taps, rank, threshold, nans);
+                        nan_rule nans, const beyond_rows& beyond) {
+    filter_pages(src, dst, rows, cols, pages, taps, rank, threshold, nans, beyond);
 }
 
 void rank_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
                         std::size_t pages, const tap_list& taps, int rank, std::int64_t threshold,
-                        nan_rule nans) {
-    filter_pages(src, dst, rows, cols, pages, taps, rank, threshold, nans);
+                        nan_rule nans, const beyond_rows& beyond) {
+    filter_pages(src, dst, rows, cols, pages, taps, rank, threshold, nans, beyond);
 }
 
 }  // namespace varnets

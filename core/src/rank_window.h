@@ -12,17 +12,19 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "kernels.h"
 #include "varnets/filter.h"
 
 namespace varnets {
 
 // taps of equal positive weights; rank the selected index (0-based) among them.
+// The rows above and below the image are read as `beyond` says.
 void rank_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,
                         std::size_t pages, const tap_list& taps, int rank, std::int64_t threshold,
-                        nan_rule nans);
+                        nan_rule nans, const beyond_rows& beyond);
 void rank_filter_single(const float* src, float* dst, std::size_t rows, std::size_t cols,
                         std::size_t pages, const tap_list& taps, int rank, std::int64_t threshold,
-                        nan_rule nans);
+                        nan_rule nans, const beyond_rows& beyond);
 
 }  // namespace varnets
 

@@ -349,10 +349,10 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     const int rank = uniform ? uniform_rank(taps.doubled_weight[0], n, threshold) : 0;
     if (uniform && kernel != nullptr && n >= rank_space_taps) {
         if constexpr (sizeof(Pixel) == 8)
-            rank_filter_double(src, dst, rows, cols, pages, taps, rank, threshold, nans);
+            rank_filter_double(src, dst, rows, cols, pages, taps, rank, threshold, nans, beyond);
         else
-            rank_filter_single(src, dst, rows, cols, pages, taps, rank, threshold, nans);
-        return beyond.edge == border::replicate;
+            rank_filter_single(src, dst, rows, cols, pages, taps, rank, threshold, nans, beyond);
+        return true;
     }
 
     // Positive weights of another sum: a weighted network, while the running

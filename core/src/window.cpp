@@ -417,6 +417,11 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
         const int j = rank - uniform_rank(w, n - q, threshold - q * (w / 2));
         omit_low[q] = j >= 0 && j <= q ? j : -1;
     }
+    // With q NaN in a window, the run with all of them as -Inf gives its
+    // number (q < n).
+    buffer<char> low_run_stands(omit_low.size() + 1);
+    for (std::size_t q = 0; q < omit_low.size(); ++q)
+        low_run_stands[q] = omit_low[q] == static_cast<int>(q);  // q = 0 included
     // Equal weights: a window with one NaN needs no exact selection. The
     // walk puts the NaN after `place` numbers, so the rank-th of the window
     // is the NaN itself, the rank-th number (place > rank) or the one before
@@ -616,24 +621,48 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                     if (split) {
                         // The NaN taps of every window of the column, from where
                         // each NaN is: the tap reading it, the row whose window
-                        // that is. Rows are listed as their first NaN is found
-                        // (a fifth of them at 5x5 with 1% NaN, at random); the
-                        // others need only the zero-mix check. nan_count is zero
-                        // again for the next column once they are done.
+                        // that is. nan_count is zero again for the next column
+                        // once the rows are done.
+                        // Omit: the run over low_tap stands for most counts
+                        // (one NaN, for a median), so the rows are listed after
+                        // counting, only where it does not. Otherwise rows are
+                        // listed as their first NaN is found (a fifth of them
+                        // at 5x5 with 1% NaN, at random). The rows not listed
+                        // need only the zero-mix check.
+                        const bool listed_by_count = nans == nan_rule::omit;
                         for (int a = 0; a < n; ++a) {
                             const special_values& notes = ring.tap_column(a).notes;
                             if (!notes.nan) continue;
                             const std::ptrdiff_t row = ring.tap_row(a);
-                            for (const std::uint32_t at : notes.nan_at) {
-                                const std::ptrdiff_t r = static_cast<std::ptrdiff_t>(at) - row;
-                                if (r < 0 || r >= static_cast<std::ptrdiff_t>(h)) continue;
-                                if (nan_count[r]++ == 0)
-                                    nan_row[listed++] = static_cast<std::uint32_t>(r);
+                            // nan_at ascends: the NaN of rows row .. row + h - 1.
+                            const std::uint32_t* const end =
+                                notes.nan_at.data() + notes.nan_at.size();
+                            const std::uint32_t* from = std::lower_bound(
+                                notes.nan_at.data(), end, static_cast<std::uint32_t>(row));
+                            const std::uint32_t* to =
+                                std::lower_bound(from, end, static_cast<std::uint32_t>(row + h));
+                            if (listed_by_count) {
+                                for (const std::uint32_t* at = from; at != to; ++at)
+                                    ++nan_count[*at - row];
+                                continue;
+                            }
+                            for (const std::uint32_t* at = from; at != to; ++at) {
+                                const std::uint32_t r = static_cast<std::uint32_t>(*at - row);
+                                if (nan_count[r]++ == 0) nan_row[listed++] = r;
+                            }
+                        }
+                        if (listed_by_count) {
+                            // Without a branch: which rows have a NaN is random.
+                            for (std::size_t r = 0; r < h; ++r) {
+                                nan_row[listed] = static_cast<std::uint32_t>(r);
+                                listed += low_run_stands[nan_count[r]] == 0;
                             }
                         }
                         if (negative && positive)
                             for (std::size_t r = 0; r < h; ++r)
-                                if (nan_count[r] == 0) zero_mix_redo(r);
+                                if (listed_by_count ? low_run_stands[nan_count[r]] != 0
+                                                    : nan_count[r] == 0)
+                                    zero_mix_redo(r);
                     }
                     for (std::size_t visit = 0; visit < (split ? listed : h); ++visit) {
                         const std::size_t r = split ? nan_row[visit] : visit;
@@ -742,8 +771,11 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                         if (++gathered_count == chunk) flush();
                     }
                     if (gathered_count != 0) flush();
-                    for (std::size_t visit = 0; visit < listed; ++visit)
-                        nan_count[nan_row[visit]] = 0;
+                    if (split && nans == nan_rule::omit)
+                        std::fill(nan_count.data(), nan_count.data() + h, 0);
+                    else
+                        for (std::size_t visit = 0; visit < listed; ++visit)
+                            nan_count[nan_row[visit]] = 0;
                 }
                 Pixel* column_dst = page_dst + c * rows + s0;
                 for (std::size_t r = 0; r < h; ++r) column_dst[r] = static_cast<Pixel>(result[r]);

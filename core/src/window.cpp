@@ -422,6 +422,13 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     buffer<char> low_run_stands(omit_low.size() + 1);
     for (std::size_t q = 0; q < omit_low.size(); ++q)
         low_run_stands[q] = omit_low[q] == static_cast<int>(q);  // q = 0 included
+    // Where the counts that stand are 0 .. s - 1, s (else 0).
+    std::int32_t counts_stand_below = 0;
+    while (counts_stand_below < static_cast<std::int32_t>(omit_low.size()) &&
+           low_run_stands[counts_stand_below] != 0)
+        ++counts_stand_below;
+    for (std::size_t q = counts_stand_below; q < low_run_stands.size(); ++q)
+        if (low_run_stands[q] != 0) counts_stand_below = 0;
     // Equal weights: a window with one NaN needs no exact selection. The
     // walk puts the NaN after `place` numbers, so the rank-th of the window
     // is the NaN itself, the rank-th number (place > rank) or the one before
@@ -447,7 +454,8 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     };
     buffer<nan_tap_place> nan_list(static_cast<std::size_t>(n));
     buffer<std::int32_t> nan_count(one_nan_by_network ? strip : 0);
-    buffer<std::uint32_t> nan_row(one_nan_by_network ? strip : 0);
+    // One past the rows: the listing stores before it counts.
+    buffer<std::uint32_t> nan_row(one_nan_by_network ? strip + 1 : 0);
 
     // The 5 x 5 median, two outputs at a time from sorted columns: the
     // planes of the last six image columns sorted (slot: column % 6), and
@@ -641,6 +649,16 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                                 notes.nan_at.data(), end, static_cast<std::uint32_t>(row));
                             const std::uint32_t* to =
                                 std::lower_bound(from, end, static_cast<std::uint32_t>(row + h));
+                            if (listed_by_count && counts_stand_below) {
+                                // A row is listed as its count reaches the first
+                                // that does not stand, once: counts only grow.
+                                for (const std::uint32_t* at = from; at != to; ++at) {
+                                    const std::uint32_t r = static_cast<std::uint32_t>(*at - row);
+                                    nan_row[listed] = r;
+                                    listed += ++nan_count[r] == counts_stand_below;
+                                }
+                                continue;
+                            }
                             if (listed_by_count) {
                                 for (const std::uint32_t* at = from; at != to; ++at)
                                     ++nan_count[*at - row];
@@ -651,7 +669,7 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                                 if (nan_count[r]++ == 0) nan_row[listed++] = r;
                             }
                         }
-                        if (listed_by_count) {
+                        if (listed_by_count && !counts_stand_below) {
                             // Without a branch: which rows have a NaN is random.
                             for (std::size_t r = 0; r < h; ++r) {
                                 nan_row[listed] = static_cast<std::uint32_t>(r);

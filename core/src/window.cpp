@@ -12,6 +12,10 @@
 #include "rank_window.h"
 #include "varnets/buffer.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace varnets {
 
 namespace {
@@ -312,9 +316,23 @@ void load_float_column(float_column& out, const Pixel* column, std::size_t rows,
         s.positive_zero = negatives != zeros;
     }
     if (nan) {
-        s.nan_at.resize(used + 1);
-        std::size_t count = 0;
-        for (std::size_t i = 0; i < used; ++i) {
+        s.nan_at.resize(nans + 1);  // each entry is stored before it counts
+        std::size_t count = 0, i = 0;
+#if defined(__SSE2__)
+        // Sixteen at a time, most of them without a NaN at a few percent;
+        // SSE2 is part of every x86-64 CPU.
+        for (; i + 16 <= used; i += 16) {
+            int mask = 0;
+            for (int k = 0; k < 4; ++k) {
+                const __m128 x = _mm_loadu_ps(v + i + 4 * k);
+                mask |= _mm_movemask_ps(_mm_cmpunord_ps(x, x)) << (4 * k);
+            }
+            for (; mask != 0; mask &= mask - 1)
+                s.nan_at[count++] =
+                    static_cast<std::uint32_t>(i + __builtin_ctz(static_cast<unsigned>(mask)));
+        }
+#endif
+        for (; i < used; ++i) {
             s.nan_at[count] = static_cast<std::uint32_t>(i);
             count += v[i] != v[i];
         }

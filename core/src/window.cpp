@@ -777,16 +777,17 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                             zero_mix_redo(r);
                             continue;
                         }
-                        if (!high_set) {
-                            for (int a = 0; a < n; ++a) {
-                                const float_column& e = ring.tap_column(a);
-                                high_tap[a] = e.notes.nan ? e.notes.high(e.v.data(), e.v.size()) +
-                                                                ring.tap_row(a)
-                                                          : tap[a];
-                            }
-                            high_set = true;
-                        }
                         if (before_rank == 0) {
+                            if (!high_set) {
+                                for (int a = 0; a < n; ++a) {
+                                    const float_column& e = ring.tap_column(a);
+                                    high_tap[a] =
+                                        e.notes.nan
+                                            ? e.notes.high(e.v.data(), e.v.size()) + ring.tap_row(a)
+                                            : tap[a];
+                                }
+                                high_set = true;
+                            }
                             if (!high_run) {
                                 kernel(network, high_tap.data(), h, high_out.get(), scratch.get());
                                 high_run = true;
@@ -795,13 +796,18 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                             zero_mix_redo(r);
                             continue;
                         }
-                        // The first before_rank NaN as -Inf, the others +Inf: a tap's
-                        // two copies differ only where it holds NaN.
+                        // before_rank NaN as -Inf, the others +Inf: from the values
+                        // with every NaN as -Inf, nan_taps - before_rank of the -Inf
+                        // made +Inf. Any of them: the values are the same, whether
+                        // an -Inf was a NaN or not.
+                        constexpr float inf = std::numeric_limits<float>::infinity();
+                        const int made_high = nan_taps - before_rank;
                         float* column = gathered.data() + gathered_count;
                         for (int a = 0, m = 0; a < n; ++a) {
-                            const float low = low_tap[a][r], high = high_tap[a][r];
-                            column[a * stride] = m < before_rank ? low : high;
-                            m += low != high;
+                            const float x = low_tap[a][r];
+                            const bool minus_inf = x == -inf;
+                            column[a * stride] = minus_inf && m < made_high ? inf : x;
+                            m += minus_inf;
                         }
                         gathered_row[gathered_count] = r;
                         if (++gathered_count == chunk) flush();

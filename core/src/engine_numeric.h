@@ -426,11 +426,27 @@ struct numeric_engine {
         const value inf = constant(std::numeric_limits<float>::infinity());
         const weight one = Ops::splat(1);
         weight count = Ops::splat(0);
+        mask is_nan[N];
         networks::unrolled<N>([&](auto a) VARNETS_INLINE {
-            const mask nan = Ops::unordered(v[a], v[a]);
-            count = Ops::add(count, Ops::keep(nan, one));
-            v[a] = Ops::pick(nan, inf, v[a]);
+            is_nan[a] = Ops::unordered(v[a], v[a]);
+            count = Ops::add(count, Ops::keep(is_nan[a], one));
         });
+        if constexpr (N == 9) {
+            // The median of nine where no window holds two NaN: with a NaN as
+            // -Inf, the median of the nine is that of the eight numbers,
+            // and a median of sorted triples costs a third of the sort.
+            if (p.omit_rank[0] == 4 && p.omit_rank[1] == 3 &&
+                !Ops::any(Ops::at_least(count, one))) {
+                const value minus_inf = constant(-std::numeric_limits<float>::infinity());
+                value t[9];
+                for (int a = 0; a < 9; ++a) t[a] = Ops::pick(is_nan[a], minus_inf, v[a]);
+                for (int k = 0; k < 9; k += 3) net::sort3(t[k], t[k + 1], t[k + 2]);
+                const value lo[3] = {t[0], t[3], t[6]}, mid[3] = {t[1], t[4], t[7]},
+                            hi[3] = {t[2], t[5], t[8]};
+                return net::median9(lo, mid, hi);
+            }
+        }
+        for (int a = 0; a < N; ++a) v[a] = Ops::pick(is_nan[a], inf, v[a]);
         net::template sort<N>(v);
         value out = v[p.omit_rank[0]];
         for (int c = 1; c < N; ++c)

@@ -24,7 +24,6 @@
 // Besides what networks.h asks for, `Ops` supplies, for `lanes` (8 or 16)
 // lanes:
 //   load(const float*), store(float*, value)         unaligned
-//   gather(const float* base, const int32_t* index)   lane i = base[index[i]]
 //   load_pixels(const P*), store_pixels(P*, value)   P double or float, converted
 //   streams, stream_fence()                          whether it has the two below
 //   stream_pixels(P*, value)                         where streams: whole 64-byte

@@ -389,9 +389,9 @@ void run_weighted_network(const selection_network& network, const float* const* 
     }
 }
 
-// The gather_rows job (see selection_network).
+// The make_high job (see selection_network).
 template <class Ops>
-void gather_rows(const selection_network& job, const float* const* tap, std::size_t h, float* out) {
+void make_high(const selection_network& job, const float* const* tap, std::size_t h, float* out) {
     constexpr std::size_t L = Ops::lanes;
     alignas(64) float minus_infs[L], plus_infs[L];
     for (std::size_t i = 0; i < L; ++i) {
@@ -404,7 +404,7 @@ void gather_rows(const selection_network& job, const float* const* tap, std::siz
         const auto made_high = Ops::load_weight(job.made_high + i);
         auto seen = Ops::splat(0);  // -Inf before tap a
         for (int a = 0; a < job.taps; ++a) {
-            const auto x = Ops::gather(tap[a], job.rows + i);
+            const auto x = Ops::load(tap[a] + i);
             const auto is_minus_inf = Ops::not_above(x, minus_inf);
             const auto made = Ops::both(is_minus_inf, Ops::at_least(made_high, seen));
             Ops::store(out + a * job.plane_stride + i, Ops::pick(made, plus_inf, x));
@@ -431,9 +431,7 @@ bool run_network(const selection_network& network, const float* const* tap, std:
         case selection_network::job::median_of_row_triple:
         case selection_network::job::median_of_column_pairs:
             return run_line_pair<Ops>(network, tap, h, out, scratch);
-        case selection_network::job::gather_rows:
-            gather_rows<Ops>(network, tap, h, out);
-            return true;
+        case selection_network::job::make_high: make_high<Ops>(network, tap, h, out); return true;
         case selection_network::job::select: break;
     }
     if (network.weights != nullptr) {

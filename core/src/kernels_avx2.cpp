@@ -66,10 +66,6 @@ struct avx2_ops {
     }
 
     static value load(const float* p) { return _mm256_loadu_ps(p); }
-    static value gather(const float* base, const std::int32_t* index) {
-        return _mm256_i32gather_ps(base,
-                                   _mm256_loadu_si256(reinterpret_cast<const __m256i*>(index)), 4);
-    }
     static weight load_weight(const std::int32_t* p) {
         return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     }

@@ -50,9 +50,6 @@ struct avx512_ops {
     }
 
     static value load(const float* p) { return _mm512_loadu_ps(p); }
-    static value gather(const float* base, const std::int32_t* index) {
-        return _mm512_i32gather_ps(_mm512_loadu_si512(index), base, 4);
-    }
     static weight load_weight(const std::int32_t* p) { return _mm512_loadu_si512(p); }
     static void store_weight(std::int32_t* p, weight w) { _mm512_storeu_si512(p, w); }
     static void store(float* p, value v) { _mm512_storeu_ps(p, v); }

@@ -79,11 +79,6 @@ struct neon_ops {
     }
 
     static value load(const float* p) { return {vld1q_f32(p), vld1q_f32(p + 4)}; }
-    static value gather(const float* base, const std::int32_t* index) {
-        float lanes[8];
-        for (int i = 0; i < 8; ++i) lanes[i] = base[index[i]];
-        return load(lanes);
-    }
     static weight load_weight(const std::int32_t* p) { return {vld1q_s32(p), vld1q_s32(p + 4)}; }
     static void store_weight(std::int32_t* p, weight w) {
         vst1q_s32(p, w.lo);

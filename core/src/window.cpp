@@ -462,15 +462,14 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     buffer<float> gathered(one_nan_by_network ? static_cast<std::size_t>(n) * stride : 0);
     buffer<const float*> gathered_tap(static_cast<std::size_t>(n));
     for (int a = 0; a < n && !gathered.empty(); ++a) gathered_tap[a] = gathered.data() + a * stride;
-    // The rows gathered and how many of their -Inf give +Inf, padded to
-    // the lanes with row 0 (readable in every tap).
-    buffer<std::int32_t> gathered_row(chunk + window_padding),
-        gathered_high(chunk + window_padding);
-    selection_network gather_job = network;
-    gather_job.work = selection_network::job::gather_rows;
-    gather_job.plane_stride = stride;
-    gather_job.rows = gathered_row.data();
-    gather_job.made_high = gathered_high.data();
+    // The rows gathered, and how many of their -Inf give +Inf (padded to
+    // the lanes).
+    buffer<std::size_t> gathered_row(chunk);
+    buffer<std::int32_t> gathered_high(chunk + window_padding);
+    selection_network high_job = network;
+    high_job.work = selection_network::job::make_high;
+    high_job.plane_stride = stride;
+    high_job.made_high = gathered_high.data();
     alignas(64) float gathered_out[chunk + window_padding];
     std::size_t gathered_count = 0;
     struct nan_tap_place {
@@ -643,14 +642,13 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                         if (below && above) result[r] = exact(r);
                     };
                     const auto flush = [&] {
-                        std::fill(gathered_row.begin() + gathered_count, gathered_row.end(), 0);
                         std::fill(gathered_high.begin() + gathered_count, gathered_high.end(), 0);
-                        kernel(gather_job, low_tap.data(), gathered_count, gathered.data(),
+                        kernel(high_job, gathered_tap.data(), gathered_count, gathered.data(),
                                scratch.get());
                         kernel(network, gathered_tap.data(), gathered_count, gathered_out,
                                scratch.get());
                         for (std::size_t i = 0; i < gathered_count; ++i) {
-                            const auto r = static_cast<std::size_t>(gathered_row[i]);
+                            const std::size_t r = gathered_row[i];
                             result[r] = gathered_out[i];
                             zero_mix_redo(r);
                         }
@@ -813,7 +811,9 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                         // values with every NaN as -Inf, nan_taps - before_rank of
                         // the -Inf made +Inf. Any of them: the values are the same,
                         // whether an -Inf was a NaN or not.
-                        gathered_row[gathered_count] = static_cast<std::int32_t>(r);
+                        float* column = gathered.data() + gathered_count;
+                        for (int a = 0; a < n; ++a) column[a * stride] = low_tap[a][r];
+                        gathered_row[gathered_count] = r;
                         gathered_high[gathered_count] = nan_taps - before_rank;
                         if (++gathered_count == chunk) flush();
                     }

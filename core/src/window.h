@@ -116,11 +116,11 @@ struct selection_network {
     // (tap[0]: its row r - taps / 2 at tap[0][r], readable to h + taps + 4 *
     // window_lanes), writing out to h rounded up to 2 * window_lanes, with
     // scratch for h + taps + 4 * window_lanes floats.
-    // gather_rows copies the rows listed in `rows` (h of them, the list and
-    // made_high readable to h rounded up to window_padding) from the taps
-    // into planes: out + a * plane_stride + i = tap[a][rows[i]], except
-    // that the first made_high[i] taps holding -Inf, in tap order, give
-    // +Inf.
+    // make_high copies the taps' first h rows into planes, out + a *
+    // plane_stride + i = tap[a][i] (in place where out is tap[0] and the
+    // taps are its planes), except that the first made_high[i] taps holding
+    // -Inf, in tap order, give +Inf (made_high readable to h rounded up to
+    // window_padding).
     enum class job : unsigned char {
         select,
         sort_columns_of_5,
@@ -128,13 +128,12 @@ struct selection_network {
         median_of_row_pair,
         median_of_row_triple,
         median_of_column_pairs,
-        gather_rows
+        make_high
     };
     job work = job::select;
     std::size_t plane_stride = 0;
     float* second_out = nullptr;
     float* third_out = nullptr;
-    const std::int32_t* rows = nullptr;
     const std::int32_t* made_high = nullptr;
 };
 

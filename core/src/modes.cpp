@@ -10,8 +10,8 @@
 // padded whole.
 //
 // NaN rules: windows whose taps lie within 3 x 3 take the rules in the 3 x 3
-// kernels; windows of equal weights take omit in the walk for any window,
-// and include too in rank space (window_takes_nan_rules). For other windows,
+// kernels; windows of equal weights take both in the walk or in rank space
+// (window_takes_nan_rules). For other windows,
 // an image without NaN takes the filter as it is; otherwise a copy with +Inf
 // in place of each NaN is filtered, the pixels whose windows hold a NaN are
 // found from the NaN positions and rewritten: the quiet NaN (include), or
@@ -469,7 +469,7 @@ void filter_numeric_with_options(const Pixel* src, Pixel* dst, std::size_t rows,
         return filter_numeric_with_options(src, dst, cols, 1, pages, merged, threshold, options, k);
     const network_kernel network = network_kernel_of(chosen_kernel(k));
     const bool in_3x3 = taps.within_3x3();
-    const bool rule_in_window = !in_3x3 && window_takes_nan_rules(taps, network, options.nans);
+    const bool rule_in_window = !in_3x3 && window_takes_nan_rules(taps, network);
     filter_with_options(
         src, dst, rows, cols, pages, taps, threshold, options, in_3x3 || rule_in_window, network,
         [&](const Pixel* s, Pixel* d, std::size_t m, std::size_t n, bool beyond) {

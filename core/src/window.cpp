@@ -662,11 +662,13 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                         // once the rows are done.
                         // Omit: the run over low_tap stands for most counts
                         // (one NaN, for a median), so the rows are listed after
-                        // counting, only where it does not. Otherwise rows are
+                        // counting, only where it does not. Include: every row
+                        // counted is NaN, and none is listed. The walk: rows are
                         // listed as their first NaN is found (a fifth of them
                         // at 5x5 with 1% NaN, at random). The rows not listed
                         // need only the zero-mix check.
-                        const bool listed_by_count = nans == nan_rule::omit;
+                        const bool listed_by_count =
+                            nans == nan_rule::omit || nans == nan_rule::include;
                         for (int a = 0; a < n; ++a) {
                             const special_values& notes = ring.tap_column(a).notes;
                             if (!notes.nan) continue;
@@ -678,7 +680,7 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                                 notes.nan_at.data(), end, static_cast<std::uint32_t>(row));
                             const std::uint32_t* to =
                                 std::lower_bound(from, end, static_cast<std::uint32_t>(row + h));
-                            if (listed_by_count && counts_stand_below) {
+                            if (nans == nan_rule::omit && counts_stand_below) {
                                 // A row is listed as its count reaches the first
                                 // that does not stand, once: counts only grow.
                                 for (const std::uint32_t* at = from; at != to; ++at) {
@@ -698,7 +700,12 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                                 if (nan_count[r]++ == 0) nan_row[listed++] = r;
                             }
                         }
-                        if (listed_by_count && !counts_stand_below) {
+                        if (nans == nan_rule::include) {
+                            constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+                            for (std::size_t r = 0; r < h; ++r)
+                                result[r] = nan_count[r] != 0 ? nan : result[r];
+                        }
+                        if (nans == nan_rule::omit && !counts_stand_below) {
                             // Without a branch: which rows have a NaN is random.
                             for (std::size_t r = 0; r < h; ++r) {
                                 nan_row[listed] = static_cast<std::uint32_t>(r);
@@ -707,8 +714,8 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                         }
                         if (negative && positive)
                             for (std::size_t r = 0; r < h; ++r)
-                                if (listed_by_count ? low_run_stands[nan_count[r]] != 0
-                                                    : nan_count[r] == 0)
+                                if (nans == nan_rule::omit ? low_run_stands[nan_count[r]] != 0
+                                                           : nan_count[r] == 0)
                                     zero_mix_redo(r);
                     }
                     for (std::size_t visit = 0; visit < (split ? listed : h); ++visit) {
@@ -818,7 +825,7 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                         if (++gathered_count == chunk) flush();
                     }
                     if (gathered_count != 0) flush();
-                    if (split && nans == nan_rule::omit)
+                    if (split && nans != nan_rule::walk)
                         std::fill(nan_count.data(), nan_count.data() + h, 0);
                     else
                         for (std::size_t visit = 0; visit < listed; ++visit)
@@ -852,12 +859,8 @@ bool gathered_rank::run(const float* const* tap, std::size_t count, float* out) 
     return kernel_ != nullptr && kernel_(network_, tap, count, out, scratch_.get());
 }
 
-bool window_takes_nan_rules(const tap_list& taps, network_kernel kernel, nan_rule rule) {
-    // Include below rank space: stamping NaN over the windows of each NaN
-    // costs less than looking into every window that holds one (5x5, 1% NaN:
-    // 4 against 16 ns per pixel).
-    return taps.equal_weights() && taps.doubled_weight[0] > 0 && kernel != nullptr &&
-           (rule != nan_rule::include || taps.count >= rank_space_taps);
+bool window_takes_nan_rules(const tap_list& taps, network_kernel kernel) {
+    return taps.equal_weights() && taps.doubled_weight[0] > 0 && kernel != nullptr;
 }
 
 bool window_filter_double(const double* src, double* dst, std::size_t rows, std::size_t cols,

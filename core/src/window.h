@@ -199,10 +199,10 @@ class gathered_rank {
 // The network kernel of a family, or null for the portable path.
 network_kernel network_kernel_of(kernel k);
 
-// True when the filters below apply `rule` themselves (equal positive
-// weights, with a network kernel; include only in rank space); otherwise
-// they take only the walk.
-bool window_takes_nan_rules(const tap_list& taps, network_kernel network, nan_rule rule);
+// True when the filters below apply the NaN rules themselves (equal
+// positive weights, with a network kernel); otherwise they take only the
+// walk.
+bool window_takes_nan_rules(const tap_list& taps, network_kernel network);
 
 // The filters for any window; `network` null for the portable path. True
 // when the rows above and below the image were read as `beyond` says (false

@@ -452,8 +452,9 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     // is the NaN itself, the rank-th number (place > rank) or the one before
     // it (place < rank): the same network gives those two over the columns
     // with NaN as +Inf and as -Inf.
-    // Windows with more NaN are gathered, each NaN as -Inf where the walk
-    // puts it before the rank-th and as +Inf after it, for the same network.
+    // Windows with more NaN are copied from the values with NaN as -Inf, as
+    // many of their -Inf made +Inf as the walk puts NaN after the rank-th
+    // (make_high), for the same network.
     const bool one_nan_by_network = uniform && kernel != nullptr;
     buffer<const float*> low_tap(n), high_tap(n);
     aligned_floats high_out(one_nan_by_network ? strip + window_padding : 1);
@@ -661,8 +662,8 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                         // that is. nan_count is zero again for the next column
                         // once the rows are done.
                         // Omit: the run over low_tap stands for most counts
-                        // (one NaN, for a median), so the rows are listed after
-                        // counting, only where it does not. Include: every row
+                        // (one NaN, for a median), so only the rows whose count
+                        // does not stand are listed. Include: every row
                         // counted is NaN, and none is listed. The walk: rows are
                         // listed as their first NaN is found (a fifth of them
                         // at 5x5 with 1% NaN, at random). The rows not listed

@@ -413,6 +413,43 @@ void make_high(const selection_network& job, const float* const* tap, std::size_
     }
 }
 
+// The many job (see selection_network): the inputs are read where they are,
+// and the steps address inputs and scratch slots alike through one table.
+template <class Ops>
+void run_many(const selection_network& network, const float* const* tap, std::size_t h,
+              float* scratch) {
+    constexpr std::size_t L = Ops::lanes;
+    const std::size_t C = network.chunk;
+    const std::size_t slots = static_cast<std::size_t>(network.slots);
+    const std::size_t inputs = static_cast<std::size_t>(network.taps);
+    // The pointer table, 8-byte aligned after the slots.
+    const std::size_t stride = C + window_padding;
+    const auto table_at = reinterpret_cast<std::uintptr_t>(scratch + slots * stride);
+    float** at = reinterpret_cast<float**>((table_at + 7) & ~static_cast<std::uintptr_t>(7));
+    for (std::size_t s = 0; s < slots; ++s) at[inputs + s] = scratch + s * stride;
+    const network_step* end = network.steps + network.step_count;
+    for (std::size_t r0 = 0; r0 < h; r0 += C) {
+        const std::size_t rows = std::min(C, (h - r0 + L - 1) / L * L);
+        for (std::size_t a = 0; a < inputs; ++a) at[a] = const_cast<float*>(tap[a]) + r0;
+        for (const network_step* s = network.steps; s != end; ++s) {
+            const float* x = at[s->a];
+            const float* y = at[s->b];
+            float* low = at[s->min_to];
+            float* high = at[s->max_to];
+            for (std::size_t r = 0; r < rows; r += L) {
+                const auto u = Ops::load(x + r), v = Ops::load(y + r);
+                Ops::store(low + r, Ops::min(u, v));
+                Ops::store(high + r, Ops::max(u, v));
+            }
+        }
+        for (int i = 0; i < network.result_count; ++i) {
+            const float* from = at[network.result_slots[i]];
+            for (std::size_t r = 0; r < rows; r += L)
+                Ops::store(network.outs[i] + r0 + r, Ops::load(from + r));
+        }
+    }
+}
+
 template <class Ops>
 bool run_network(const selection_network& network, const float* const* tap, std::size_t h,
                  float* out, float* scratch) {
@@ -432,6 +469,7 @@ bool run_network(const selection_network& network, const float* const* tap, std:
         case selection_network::job::median_of_column_pairs:
             return run_line_pair<Ops>(network, tap, h, out, scratch);
         case selection_network::job::make_high: make_high<Ops>(network, tap, h, out); return true;
+        case selection_network::job::many: run_many<Ops>(network, tap, h, scratch); return true;
         case selection_network::job::select: break;
     }
     if (network.weights != nullptr) {

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "box_count.h"
+#include "column_groups.h"
 #include "exact.h"
 #include "plan.h"
 #include "rank_window.h"
@@ -34,6 +35,45 @@ constexpr std::int64_t weighted_total_limit = std::int64_t{1} << 30;
 // (measured on Zen 5: at 9x9 a full median takes 19 ns/px by network, 51 in
 // rank space; at 15x15 205 against 66).
 constexpr int rank_space_taps = 100;
+
+// Full windows of three columns or more, from column_group_from_taps to
+// column_group_taps taps, share sorted columns between groups of up to
+// max_column_group outputs (where no NaN and no -0/+0 mix is in the
+// image), in chunks of column_group_chunk rows. Measured on Zen 5 (512 x
+// 512, single): 9 x 9 9.7 ns/px against 18.5 by a network per output, 15 x
+// 15 26 and 21 x 21 53 against 56 and 69 in rank space, 11 x 31 29 against
+// 82; 27 x 27 120 against 115, and a single column (m x 1) is slower than
+// its network. Above column_group_small_taps the group's buffers (a few MB,
+// page-faulted afresh on each call on this guest) outweigh the gain on
+// images under column_group_small_pixels: 21 x 21 on 256 x 256 took 99
+// ns/px against 80 in rank space.
+constexpr int column_group_from_taps = 26;
+constexpr int column_group_taps = 625;
+constexpr int column_group_small_taps = 225;
+constexpr std::size_t column_group_small_pixels = 512 * 512;
+constexpr int max_column_group = 16;
+constexpr std::size_t column_group_chunk = 256;
+constexpr std::size_t none_column = static_cast<std::size_t>(-1);
+
+// No NaN, and not both -0 and +0, among the values in single precision.
+template <class Pixel>
+bool plain_numbers(const Pixel* v, std::size_t count) {
+    bool nan = false, negative_zero = false, positive_zero = false;
+    constexpr std::size_t block = 4096;
+    for (std::size_t i0 = 0; i0 < count && !nan && !(negative_zero && positive_zero); i0 += block) {
+        int nans = 0, negatives = 0, positives = 0;
+        for (std::size_t i = i0; i < std::min(count, i0 + block); ++i) {
+            const float x = static_cast<float>(v[i]);
+            nans += x != x;
+            negatives += x == 0 && std::signbit(x);
+            positives += x == 0 && !std::signbit(x);
+        }
+        nan = nans != 0;
+        negative_zero = negative_zero || negatives != 0;
+        positive_zero = positive_zero || positives != 0;
+    }
+    return !nan && !(negative_zero && positive_zero);
+}
 
 // Rows per pass of a network: measured on Zen 5, chunks cut down to keep
 // large windows' slots in L1 (32 rows at 15x15) ran a quarter slower.
@@ -365,7 +405,16 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     }
     const bool uniform = taps.equal_weights() && taps.doubled_weight[0] > 0;
     const int rank = uniform ? uniform_rank(taps.doubled_weight[0], n, threshold) : 0;
-    if (uniform && kernel != nullptr && n >= rank_space_taps) {
+    // Full windows up to column_group_taps share sorted columns in groups
+    // of outputs, where no NaN and no -0/+0 mix sends windows to the exact
+    // selection; rank space takes those images.
+    const bool full_window = n == taps.window_rows * taps.window_cols;
+    const bool grouped =
+        uniform && kernel != nullptr && full_window && taps.window_cols >= 3 &&
+        n >= column_group_from_taps && n <= column_group_taps &&
+        (n <= column_group_small_taps || rows * cols * pages >= column_group_small_pixels) &&
+        plain_numbers(src, rows * cols * pages);
+    if (uniform && kernel != nullptr && n >= rank_space_taps && !grouped) {
         if constexpr (sizeof(Pixel) == 8)
             rank_filter_double(src, dst, rows, cols, pages, taps, rank, threshold, nans, beyond);
         else
@@ -389,9 +438,10 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     buffer<int> sorted;
     buffer<std::int32_t> negated_weights;
     if (!(uniform || weighted) || n > max_network_taps) kernel = nullptr;
-    if (kernel != nullptr && uniform) {
+    // Grouped windows need no network of their own: no window holds a NaN.
+    if (kernel != nullptr && uniform && !grouped) {
         network = rank_selection(taps, rank, steps);
-    } else if (kernel != nullptr) {
+    } else if (kernel != nullptr && !uniform) {
         steps = sorting_network(n, sorted);
         for (int a = 0; a < n; ++a)
             negated_weights.push_back(static_cast<std::int32_t>(-taps.doubled_weight[a]));
@@ -413,16 +463,59 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     const bool line = kernel != nullptr && network.full_window_median && line_pair_taps(n);
     const bool row_line = line && taps.window_rows == 1;
     const bool column_line = line && taps.window_cols == 1;
+    // Grouped: `group` outputs at a time from the sorted columns of the
+    // group's window, one column sort per image column.
+    const int group = grouped ? best_column_group(taps.window_cols, max_column_group) : 0;
     column_ring<float, special_values> ring(g, strip,
-                                            row_line ? 2
-                                            : paired ? 1
-                                                     : 0,
+                                            grouped    ? static_cast<std::size_t>(group - 1)
+                                            : row_line ? 2
+                                            : paired   ? 1
+                                                       : 0,
                                             column_line ? 3 * window_padding : 0);
     aligned_floats out(strip + 2 * window_padding);
-    aligned_floats scratch(
-        kernel == nullptr ? 1
-                          : std::max((weighted ? 2 : 1) * network.slots * network.chunk,
-                                     strip + static_cast<std::size_t>(n) + 4 * window_padding));
+    const int m = taps.window_rows;
+    const int group_columns = group + taps.window_cols - 1;
+    many_network column_sort, group_merge;
+    selection_network column_sort_job{}, group_job{};
+    if (grouped) {
+        column_sort = column_sort_network(m);
+        group_merge = column_group_network(m, taps.window_cols, rank, group);
+        const auto job = [&](const many_network& net, selection_network& j) {
+            j.steps = net.steps.data();
+            j.step_count = static_cast<int>(net.steps.size());
+            j.taps = net.inputs;
+            j.slots = net.slots;
+            j.chunk = std::min(column_group_chunk,
+                               (strip + window_lanes - 1) / window_lanes * window_lanes);
+            j.work = selection_network::job::many;
+            j.result_slots = net.results.data();
+            j.result_count = static_cast<int>(net.results.size());
+        };
+        job(column_sort, column_sort_job);
+        job(group_merge, group_job);
+    }
+    aligned_floats scratch(kernel == nullptr
+                               ? 1
+                               : std::max({(weighted ? 2 : 1) * network.slots * network.chunk,
+                                           strip + static_cast<std::size_t>(n) + 4 * window_padding,
+                                           grouped ? many_scratch_floats(column_sort_job) : 0,
+                                           grouped ? many_scratch_floats(group_job) : 0}));
+    // The sorted planes of the image columns the group reads (slot: column
+    // % group_columns), m planes each, and the group's outputs after its
+    // first, kept until their columns come.
+    const std::size_t group_plane_stride = strip + window_padding;
+    aligned_floats group_planes(
+        grouped ? static_cast<std::size_t>(group_columns) * m * group_plane_stride : 1);
+    buffer<std::ptrdiff_t> group_planes_source(static_cast<std::size_t>(group_columns));
+    aligned_floats group_kept(
+        grouped ? static_cast<std::size_t>(group - 1) * (strip + window_padding) : 1);
+    buffer<float*> group_out(static_cast<std::size_t>(group));
+    buffer<float*> plane_out(static_cast<std::size_t>(grouped ? m : 0));
+    buffer<const float*> group_in(static_cast<std::size_t>(group_columns) * m);
+    buffer<const float*> tuple_in(static_cast<std::size_t>(grouped ? m : 0));
+    column_sort_job.outs = plane_out.data();
+    group_job.outs = group_out.data();
+    std::size_t group_first = none_column;
     buffer<float> values(n);
     buffer<std::int64_t> rule_weights(n);
     exact_workspace work;
@@ -455,7 +548,7 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     // Windows with more NaN are copied from the values with NaN as -Inf, as
     // many of their -Inf made +Inf as the walk puts NaN after the rank-th
     // (make_high), for the same network.
-    const bool one_nan_by_network = uniform && kernel != nullptr;
+    const bool one_nan_by_network = uniform && kernel != nullptr && !grouped;
     buffer<const float*> low_tap(n), high_tap(n);
     aligned_floats high_out(one_nan_by_network ? strip + window_padding : 1);
     constexpr std::size_t chunk = 128;
@@ -525,6 +618,25 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
         [&](const auto* page_src, auto* page_dst, std::size_t s0, std::size_t h) {
             ring.start_strip(s0, h);
             for (sorted_column& e : sorted_columns) e.source = -1;
+            std::fill(group_planes_source.begin(), group_planes_source.end(), -1);
+            group_first = none_column;
+            // The sorted planes of image column cc, from the ring's copy.
+            const auto group_column = [&](std::ptrdiff_t cc) -> const float* {
+                const std::size_t slot = static_cast<std::size_t>(cc) % group_columns;
+                float* at = group_planes.get() + slot * m * group_plane_stride;
+                if (group_planes_source[slot] != cc) {
+                    const float_column& in_ring = ring.load_column(page_src, rows, cc, load);
+                    if (in_ring.notes.nan) return nullptr;
+                    for (int d = 0; d < m; ++d) {
+                        tuple_in[d] = in_ring.v.data() + d;
+                        plane_out[d] = at + d * group_plane_stride;
+                    }
+                    if (!kernel(column_sort_job, tuple_in.data(), h, nullptr, scratch.get()))
+                        return nullptr;
+                    group_planes_source[slot] = cc;
+                }
+                return at;
+            };
             kept_column[0] = kept_column[1] = none;
             // The planes of image column cc (clamped), sorted from the ring's
             // copy, NaN as -Inf: the windows that read such a column are split,
@@ -573,8 +685,31 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                 // The pairs give what the network gives over the columns
                 // (over low_tap where split).
                 const bool pairs_apply = !nan || split;
-                if ((paired || row_line) && pairs_apply &&
-                    (kept_column[0] == c || kept_column[1] == c)) {
+                if (grouped && !nan) {
+                    if (group_first != none_column && c > group_first &&
+                        c < group_first + static_cast<std::size_t>(group)) {
+                        result = group_out[c - group_first];
+                        by_pair = true;
+                    } else {
+                        // Columns c - col_reach .. c + group - 1 + col_reach.
+                        by_pair = true;
+                        for (int j = 0; j < group_columns && by_pair; ++j) {
+                            const float* planes = group_column(std::clamp<std::ptrdiff_t>(
+                                static_cast<std::ptrdiff_t>(c) + j - g.col_reach, 0,
+                                static_cast<std::ptrdiff_t>(cols) - 1));
+                            by_pair = planes != nullptr;
+                            for (int d = 0; d < m && by_pair; ++d)
+                                group_in[j * m + d] = planes + d * group_plane_stride;
+                        }
+                        group_out[0] = result;
+                        for (int j = 1; j < group; ++j)
+                            group_out[j] = group_kept.get() + (j - 1) * (strip + window_padding);
+                        by_pair = by_pair &&
+                                  kernel(group_job, group_in.data(), h, nullptr, scratch.get());
+                        group_first = by_pair ? c : none_column;
+                    }
+                } else if ((paired || row_line) && pairs_apply &&
+                           (kept_column[0] == c || kept_column[1] == c)) {
                     result = kept_out[kept_column[0] == c ? 0 : 1];
                     by_pair = true;
                 } else if (paired && pairs_apply) {
@@ -624,8 +759,9 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                 if (column_line && pairs_apply)
                     by_pair = kernel(column_pairs_job, split ? low_tap.data() : tap, h, result,
                                      scratch.get());
-                if (!by_pair && (kernel == nullptr || !kernel(network, split ? low_tap.data() : tap,
-                                                              h, result, scratch.get()))) {
+                if (!by_pair &&
+                    (kernel == nullptr || grouped ||
+                     !kernel(network, split ? low_tap.data() : tap, h, result, scratch.get()))) {
                     for (std::size_t r = 0; r < h; ++r) result[r] = exact(r);
                 } else if (nan || (negative && positive)) {
                     // Windows the network cannot take: a NaN anywhere in rows

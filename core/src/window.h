@@ -121,8 +121,13 @@ struct selection_network {
     // taps are its planes), except that the first made_high[i] taps holding
     // -Inf, in tap order, give +Inf (made_high readable to h rounded up to
     // window_padding).
+    // many runs a network of read-only inputs (column_groups.h): `taps`
+    // inputs read in place at tap[a], ids from taps on `slots` scratch slots
+    // of `chunk` rows each, and result i stored to outs[i] (out unused;
+    // scratch: many_scratch_floats()).
     enum class job : unsigned char {
         select,
+        many,
         sort_columns_of_5,
         median_of_5x5_pair,
         median_of_row_pair,
@@ -135,6 +140,9 @@ struct selection_network {
     float* second_out = nullptr;
     float* third_out = nullptr;
     const std::int32_t* made_high = nullptr;
+    const int* result_slots = nullptr;
+    int result_count = 0;
+    float* const* outs = nullptr;
 };
 
 // The line lengths that the line median jobs take.
@@ -155,6 +163,14 @@ using network_kernel = bool (*)(const selection_network& network, const float* c
 // The vector kernels' widest lanes: out and the taps' rows are padded to it.
 constexpr std::size_t window_lanes = 16;
 constexpr std::size_t window_padding = window_lanes;
+
+// The scratch floats a job::many network needs: its slots (a chunk and a
+// padding apart, so that slots 4 KiB apart do not stall each other's loads
+// and stores), then a pointer per slot and input.
+constexpr std::size_t many_scratch_floats(const selection_network& network) {
+    return static_cast<std::size_t>(network.slots) * (network.chunk + window_padding) +
+           2 * static_cast<std::size_t>(network.taps + network.slots) + 16;
+}
 
 bool avx2_run_network(const selection_network& network, const float* const* tap, std::size_t h,
                       float* out, float* scratch);

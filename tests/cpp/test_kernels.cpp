@@ -8,12 +8,14 @@
 #include <xmmintrin.h>
 #endif
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 
+#include "column_groups.h"
 #include "cpu_features.h"
 #include "image_compare.h"
 #include "kernels.h"
@@ -66,6 +68,54 @@ TEST(networks, sorting_networks_sort_every_binary_input) {
     expect_sorts_every_binary_input<7>();
     expect_sorts_every_binary_input<8>();
     expect_sorts_every_binary_input<9>();
+}
+
+// The networks over sorted columns built per call, run on plain floats:
+// every group size of several window shapes and ranks against nth_element
+// over random columns of few distinct values (many ties), with each input
+// slot left unwritten.
+TEST(networks, column_groups_give_each_output_its_rank) {
+    std::mt19937 rng(5);
+    const auto run = [](const varnets::many_network& net, std::vector<float> v) {
+        v.resize(static_cast<size_t>(net.inputs + net.slots));
+        for (const varnets::network_step& s : net.steps) {
+            EXPECT_GE(std::min(s.min_to, s.max_to), net.inputs) << "an input is written";
+            const float x = v[s.a], y = v[s.b];
+            v[s.min_to] = std::min(x, y);
+            v[s.max_to] = std::max(x, y);
+        }
+        std::vector<float> out;
+        for (const int r : net.results) out.push_back(v[r]);
+        return out;
+    };
+    for (const auto& [m, n] : std::vector<std::pair<int, int>>{
+             {1, 3}, {3, 3}, {5, 7}, {9, 4}, {11, 11}, {15, 15}, {7, 21}}) {
+        const varnets::many_network sort = varnets::column_sort_network(m);
+        for (const int rank : {0, m * n / 2, m * n - 1, static_cast<int>(rng() % (m * n))})
+            for (int group = 1; group <= n; ++group) {
+                const varnets::many_network net = varnets::column_group_network(m, n, rank, group);
+                for (int trial = 0; trial < 3; ++trial) {
+                    std::vector<std::vector<float>> column(static_cast<size_t>(group + n - 1));
+                    std::vector<float> sorted;
+                    for (auto& c : column) {
+                        for (int d = 0; d < m; ++d) c.push_back(static_cast<float>(rng() % 5));
+                        const std::vector<float> s = run(sort, c);
+                        ASSERT_TRUE(std::is_sorted(s.begin(), s.end())) << m << " values";
+                        sorted.insert(sorted.end(), s.begin(), s.end());
+                    }
+                    const std::vector<float> got = run(net, sorted);
+                    for (int j = 0; j < group; ++j) {
+                        std::vector<float> window;
+                        for (int c = j; c < j + n; ++c)
+                            window.insert(window.end(), column[c].begin(), column[c].end());
+                        std::nth_element(window.begin(), window.begin() + rank, window.end());
+                        ASSERT_EQ(got[j], window[rank])
+                            << m << "x" << n << ", rank " << rank << ", group of " << group
+                            << ", output " << j;
+                    }
+                }
+            }
+    }
 }
 
 template <int K>

@@ -138,6 +138,40 @@ TEST(windows, full_windows_at_the_median_match_the_naive_filter) {
     check_numeric<float>(rng, {5, 5, 1100, 9}, std::vector<double>(25, 1.0), 0);
 }
 
+// Full windows of three columns or more share sorted columns between groups
+// of outputs, at any rank: group sizes that do and do not divide the image's
+// columns, a strip boundary, and the image narrower than a group.
+TEST(windows, full_windows_in_groups_match_the_naive_filter) {
+    random_cases::engine rng(29);
+    const std::vector<window_case> cases = {{9, 5, 40, 31},  {3, 11, 600, 19}, {15, 15, 530, 23},
+                                            {13, 13, 20, 5}, {7, 9, 35, 8},    {21, 21, 50, 37}};
+    for (const window_case& c : cases) {
+        const std::vector<double> ones(static_cast<size_t>(c.m * c.n), 1.0);
+        const int taps = c.m * c.n;
+        for (const double t : {0.0, 1.0 - taps, taps - 1.0,
+                               static_cast<double>(static_cast<int>(rng() % taps) * 2 - taps)}) {
+            check_numeric<float>(rng, c, ones, t);
+            if (t == 0) check_numeric<double>(rng, c, ones, t);
+        }
+    }
+    // Above 225 taps only images of 512 x 512 pixels or more take groups,
+    // too many for the naive filter: against the reference path instead.
+    const size_t rows = 1024, cols = 256;
+    const auto values = random_cases::image(rng, rows * cols, random_cases::flavour::wide);
+    const std::vector<float> page(values.begin(), values.end());
+    const std::vector<double> ones(17 * 17, 1.0);
+    const auto taps = varnets::make_tap_list(ones.data(), 17, 17);
+    const auto threshold = varnets::make_threshold(taps, 41);
+    std::vector<float> expected(page.size());
+    varnets::filter_single(page.data(), expected.data(), rows, cols, taps, threshold,
+                           kernel::scalar);
+    for (kernel k : kernels_here()) {
+        std::vector<float> got(page.size(), -12345.5f);
+        varnets::filter_single(page.data(), got.data(), rows, cols, taps, threshold, k);
+        ASSERT_TRUE(same_image(got, expected, rows, cols)) << varnets::kernel_name(k) << " kernel";
+    }
+}
+
 // The vector paths carry weights in 32-bit lanes while the doubled weights
 // sum to at most 2^30, and leave larger sums to 64-bit code: sums just at
 // and past that limit (up to 2^31, where the lanes would overflow), in the

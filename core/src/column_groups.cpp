@@ -42,15 +42,16 @@ class network_builder {
         y = high;
     }
 
-    // The ranks of a ∪ b that can be the rank-th of a window of `window`
-    // values holding both: a value of a set of s values below its rank
-    // rank - (window - s), or above its rank `rank`, cannot be it. Every
-    // value a and b dropped lies outside that range of the union too.
-    sorted_list merge(const sorted_list& a, const sorted_list& b, int window, int rank) {
+    // The ranks of a ∪ b that can be ranks rank .. last_rank of a window of
+    // `window` values holding both: a value of a set of s values below its
+    // rank rank - (window - s), or above its rank last_rank, cannot be one.
+    // Every value a and b dropped lies outside that range of the union too.
+    sorted_list merge(const sorted_list& a, const sorted_list& b, int window, int rank,
+                      int last_rank) {
         sorted_list out;
         out.size = a.size + b.size;
         out.lo = std::max(0, rank - (window - out.size));
-        const int hi = std::min(out.size - 1, rank);
+        const int hi = std::min(out.size - 1, last_rank);
         const int na = static_cast<int>(a.ids.size());
         buffer<int> left(a.ids.size()), right(b.ids.size()), order;
         for (int i = 0; i < na; ++i) left[i] = i;
@@ -78,11 +79,11 @@ class network_builder {
     }
 
     // Merges the lists pairwise, round by round.
-    sorted_list merge_all(buffer<sorted_list> lists, int window, int rank) {
+    sorted_list merge_all(buffer<sorted_list> lists, int window, int rank, int last_rank) {
         while (lists.size() > 1) {
             buffer<sorted_list> next;
             for (std::size_t i = 0; i + 1 < lists.size(); i += 2)
-                next.push_back(merge(lists[i], lists[i + 1], window, rank));
+                next.push_back(merge(lists[i], lists[i + 1], window, rank, last_rank));
             if (lists.size() % 2 != 0) next.push_back(lists.back());
             lists.swap(next);
         }
@@ -199,8 +200,9 @@ many_network column_sort_network(int m) {
     return b.finish(results);
 }
 
-many_network column_group_network(int m, int n, int rank, int group) {
+many_network column_group_network(int m, int n, int rank, int group, int ranks) {
     const int window = m * n;
+    const int last_rank = rank + ranks - 1;
     const int columns = group + n - 1;
     network_builder b(columns * m);
     buffer<sorted_list> column(static_cast<std::size_t>(columns));
@@ -208,9 +210,9 @@ many_network column_group_network(int m, int n, int rank, int group) {
         sorted_list& l = column[c];
         l.size = m;
         l.lo = std::max(0, rank - (window - m));
-        for (int i = l.lo; i <= std::min(m - 1, rank); ++i) l.ids.push_back(c * m + i);
+        for (int i = l.lo; i <= std::min(m - 1, last_rank); ++i) l.ids.push_back(c * m + i);
     }
-    buffer<int> results(static_cast<std::size_t>(group));
+    buffer<int> results(static_cast<std::size_t>(group * ranks));
     // Outputs l .. r share columns r .. l + n - 1; those their parent
     // (outputs parent_l .. parent_r) did not share are merged here.
     const auto node = [&](const auto& self, int l, int r, const sorted_list* parent, int parent_l,
@@ -221,11 +223,11 @@ many_network column_group_network(int m, int n, int rank, int group) {
                 added.push_back(column[c]);
         sorted_list shared = parent != nullptr ? *parent : sorted_list{};
         if (!added.empty()) {
-            const sorted_list own = b.merge_all(added, window, rank);
-            shared = parent != nullptr ? b.merge(*parent, own, window, rank) : own;
+            const sorted_list own = b.merge_all(added, window, rank, last_rank);
+            shared = parent != nullptr ? b.merge(*parent, own, window, rank, last_rank) : own;
         }
         if (l == r) {
-            results[l] = shared.ids[0];
+            for (int i = 0; i < ranks; ++i) results[l * ranks + i] = shared.ids[i];
             return;
         }
         b.share(shared);

@@ -29,11 +29,12 @@ struct many_network {
 // smallest.
 many_network column_sort_network(int m);
 
-// The rank-th smallest (0-based) of each of the `group` windows of m rows and
-// n columns at output columns 0 .. group - 1, from the sorted columns
-// 0 .. group + n - 2: input c * m + i is rank i of column c, results[j] the
-// value of output j. 1 <= group <= n.
-many_network column_group_network(int m, int n, int rank, int group);
+// Ranks rank .. rank + ranks - 1 (0-based) of each of the `group` windows
+// of m rows and n columns at output columns 0 .. group - 1, from the sorted
+// columns 0 .. group + n - 2: input c * m + i is rank i of column c,
+// results[j * ranks + i] rank rank + i of output j. 1 <= group <= n,
+// rank + ranks <= m * n.
+many_network column_group_network(int m, int n, int rank, int group, int ranks = 1);
 
 // The group size for windows of n columns, at most `largest`.
 int best_column_group(int n, int largest);

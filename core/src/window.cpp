@@ -55,12 +55,16 @@ constexpr int max_column_group = 16;
 constexpr std::size_t column_group_chunk = 256;
 constexpr std::size_t none_column = static_cast<std::size_t>(-1);
 
-// No NaN, and not both -0 and +0, among the values in single precision.
+// Whether the values in single precision hold a NaN, and both -0 and +0.
+struct image_specials {
+    bool nan = false, zero_mix = false;
+};
+
 template <class Pixel>
-bool plain_numbers(const Pixel* v, std::size_t count) {
+image_specials find_specials(const Pixel* v, std::size_t count) {
     bool nan = false, negative_zero = false, positive_zero = false;
     constexpr std::size_t block = 4096;
-    for (std::size_t i0 = 0; i0 < count && !nan && !(negative_zero && positive_zero); i0 += block) {
+    for (std::size_t i0 = 0; i0 < count && !(nan && negative_zero && positive_zero); i0 += block) {
         int nans = 0, negatives = 0, positives = 0;
         for (std::size_t i = i0; i < std::min(count, i0 + block); ++i) {
             const float x = static_cast<float>(v[i]);
@@ -68,12 +72,17 @@ bool plain_numbers(const Pixel* v, std::size_t count) {
             negatives += x == 0 && std::signbit(x);
             positives += x == 0 && !std::signbit(x);
         }
-        nan = nans != 0;
+        nan = nan || nans != 0;
         negative_zero = negative_zero || negatives != 0;
         positive_zero = positive_zero || positives != 0;
     }
-    return !nan && !(negative_zero && positive_zero);
+    return {nan, negative_zero && positive_zero};
 }
+
+// Under the omit rule with NaN, grouped windows take this many ranks from
+// the chosen one up (NaN as -Inf), and each pixel the one its NaN count
+// calls for.
+constexpr int omit_group_ranks = 8;
 
 // Rows per pass of a network: measured on Zen 5, chunks cut down to keep
 // large windows' slots in L1 (32 rows at 15x15) ran a quarter slower.
@@ -406,14 +415,20 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     const bool uniform = taps.equal_weights() && taps.doubled_weight[0] > 0;
     const int rank = uniform ? uniform_rank(taps.doubled_weight[0], n, threshold) : 0;
     // Full windows up to column_group_taps share sorted columns in groups
-    // of outputs, where no NaN and no -0/+0 mix sends windows to the exact
-    // selection; rank space takes those images.
+    // of outputs, where no -0/+0 mix sends windows to the exact selection and
+    // NaN, if any, are omitted or included; rank space takes the others.
     const bool full_window = n == taps.window_rows * taps.window_cols;
-    const bool grouped =
+    bool grouped =
         uniform && kernel != nullptr && full_window && taps.window_cols >= 3 &&
         n >= column_group_from_taps && n <= column_group_taps &&
-        (n <= column_group_small_taps || rows * cols * pages >= column_group_small_pixels) &&
-        plain_numbers(src, rows * cols * pages);
+        (n <= column_group_small_taps || rows * cols * pages >= column_group_small_pixels);
+    const image_specials specials =
+        grouped ? find_specials(src, rows * cols * pages) : image_specials{};
+    grouped = grouped && !specials.zero_mix &&
+              (!specials.nan || nans == nan_rule::omit || nans == nan_rule::include);
+    const int group_ranks = grouped && specials.nan && nans == nan_rule::omit
+                                ? std::min(omit_group_ranks, n - rank)
+                                : 1;
     if (uniform && kernel != nullptr && n >= rank_space_taps && !grouped) {
         if constexpr (sizeof(Pixel) == 8)
             rank_filter_double(src, dst, rows, cols, pages, taps, rank, threshold, nans, beyond);
@@ -479,7 +494,7 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
     selection_network column_sort_job{}, group_job{};
     if (grouped) {
         column_sort = column_sort_network(m);
-        group_merge = column_group_network(m, taps.window_cols, rank, group);
+        group_merge = column_group_network(m, taps.window_cols, rank, group, group_ranks);
         const auto job = [&](const many_network& net, selection_network& j) {
             j.steps = net.steps.data();
             j.step_count = static_cast<int>(net.steps.size());
@@ -501,15 +516,17 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                                            grouped ? many_scratch_floats(column_sort_job) : 0,
                                            grouped ? many_scratch_floats(group_job) : 0}));
     // The sorted planes of the image columns the group reads (slot: column
-    // % group_columns), m planes each, and the group's outputs after its
-    // first, kept until their columns come.
+    // % group_columns), m planes each, and the group's outputs (group_ranks
+    // planes each), kept until their columns come.
     const std::size_t group_plane_stride = strip + window_padding;
     aligned_floats group_planes(
         grouped ? static_cast<std::size_t>(group_columns) * m * group_plane_stride : 1);
     buffer<std::ptrdiff_t> group_planes_source(static_cast<std::size_t>(group_columns));
     aligned_floats group_kept(
-        grouped ? static_cast<std::size_t>(group - 1) * (strip + window_padding) : 1);
-    buffer<float*> group_out(static_cast<std::size_t>(group));
+        grouped ? static_cast<std::size_t>(group * group_ranks) * (strip + window_padding) : 1);
+    buffer<float*> group_out(static_cast<std::size_t>(group * group_ranks));
+    for (std::size_t j = 0; j < group_out.size(); ++j)
+        group_out[j] = group_kept.get() + j * (strip + window_padding);
     buffer<float*> plane_out(static_cast<std::size_t>(grouped ? m : 0));
     buffer<const float*> group_in(static_cast<std::size_t>(group_columns) * m);
     buffer<const float*> tuple_in(static_cast<std::size_t>(grouped ? m : 0));
@@ -572,7 +589,7 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
         float smallest;      // else the smallest number before it
     };
     buffer<nan_tap_place> nan_list(static_cast<std::size_t>(n));
-    buffer<std::int32_t> nan_count(one_nan_by_network ? strip : 0);
+    buffer<std::int32_t> nan_count(one_nan_by_network || grouped ? strip : 0);
     // One past the rows: the listing stores before it counts.
     buffer<std::uint32_t> nan_row(one_nan_by_network ? strip + 1 : 0);
 
@@ -626,9 +643,10 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                 float* at = group_planes.get() + slot * m * group_plane_stride;
                 if (group_planes_source[slot] != cc) {
                     const float_column& in_ring = ring.load_column(page_src, rows, cc, load);
-                    if (in_ring.notes.nan) return nullptr;
+                    const float* column =
+                        in_ring.notes.nan ? in_ring.notes.low.data() : in_ring.v.data();
                     for (int d = 0; d < m; ++d) {
-                        tuple_in[d] = in_ring.v.data() + d;
+                        tuple_in[d] = column + d;
                         plane_out[d] = at + d * group_plane_stride;
                     }
                     if (!kernel(column_sort_job, tuple_in.data(), h, nullptr, scratch.get()))
@@ -685,10 +703,11 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                 // The pairs give what the network gives over the columns
                 // (over low_tap where split).
                 const bool pairs_apply = !nan || split;
-                if (grouped && !nan) {
+                if (grouped) {
+                    // Over the columns with NaN as -Inf.
                     if (group_first != none_column && c > group_first &&
                         c < group_first + static_cast<std::size_t>(group)) {
-                        result = group_out[c - group_first];
+                        result = group_out[(c - group_first) * group_ranks];
                         by_pair = true;
                     } else {
                         // Columns c - col_reach .. c + group - 1 + col_reach.
@@ -701,12 +720,10 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                             for (int d = 0; d < m && by_pair; ++d)
                                 group_in[j * m + d] = planes + d * group_plane_stride;
                         }
-                        group_out[0] = result;
-                        for (int j = 1; j < group; ++j)
-                            group_out[j] = group_kept.get() + (j - 1) * (strip + window_padding);
                         by_pair = by_pair &&
                                   kernel(group_job, group_in.data(), h, nullptr, scratch.get());
                         group_first = by_pair ? c : none_column;
+                        if (by_pair) result = group_out[0];
                     }
                 } else if ((paired || row_line) && pairs_apply &&
                            (kept_column[0] == c || kept_column[1] == c)) {
@@ -792,181 +809,221 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                         gathered_count = 0;
                     };
                     std::size_t listed = 0;
-                    if (split) {
-                        // The NaN taps of every window of the column, from where
-                        // each NaN is: the tap reading it, the row whose window
-                        // that is. nan_count is zero again for the next column
-                        // once the rows are done.
-                        // Omit: the run over low_tap stands for most counts
-                        // (one NaN, for a median), so only the rows whose count
-                        // does not stand are listed. Include: every row
-                        // counted is NaN, and none is listed. The walk: rows are
-                        // listed as their first NaN is found (a fifth of them
-                        // at 5x5 with 1% NaN, at random). The rows not listed
-                        // need only the zero-mix check.
-                        const bool listed_by_count =
-                            nans == nan_rule::omit || nans == nan_rule::include;
+                    if (grouped && nan) {
+                        // With q NaN in a window, all of them as -Inf: include
+                        // gives NaN, omit the rank its count calls for, q less
+                        // the NaN it counts as -Inf above the rank chosen.
                         for (int a = 0; a < n; ++a) {
                             const special_values& notes = ring.tap_column(a).notes;
                             if (!notes.nan) continue;
                             const std::ptrdiff_t row = ring.tap_row(a);
-                            // nan_at ascends: the NaN of rows row .. row + h - 1.
                             const std::uint32_t* const end =
                                 notes.nan_at.data() + notes.nan_at.size();
                             const std::uint32_t* from = std::lower_bound(
                                 notes.nan_at.data(), end, static_cast<std::uint32_t>(row));
                             const std::uint32_t* to =
                                 std::lower_bound(from, end, static_cast<std::uint32_t>(row + h));
-                            if (nans == nan_rule::omit && counts_stand_below) {
-                                // A row is listed as its count reaches the first
-                                // that does not stand, once: counts only grow.
+                            for (const std::uint32_t* at = from; at != to; ++at)
+                                ++nan_count[*at - row];
+                        }
+                        float* const* ranks_at = group_out.data() + (c - group_first) * group_ranks;
+                        constexpr float nan_value = std::numeric_limits<float>::quiet_NaN();
+                        for (std::size_t r = 0; r < h; ++r) {
+                            const int q = nan_count[r];
+                            nan_count[r] = 0;
+                            if (q == 0) {
+                                zero_mix_redo(r);
+                            } else if (nans == nan_rule::include || q == n) {
+                                result[r] = nan_value;
+                            } else if (const int low = omit_low[q];
+                                       low >= 0 && q - low < group_ranks) {
+                                result[r] = ranks_at[q - low][r];
+                                zero_mix_redo(r);
+                            } else {
+                                result[r] = exact(r);
+                            }
+                        }
+                    } else {
+                        if (split) {
+                            // The NaN taps of every window of the column, from where
+                            // each NaN is: the tap reading it, the row whose window
+                            // that is. nan_count is zero again for the next column
+                            // once the rows are done.
+                            // Omit: the run over low_tap stands for most counts
+                            // (one NaN, for a median), so only the rows whose count
+                            // does not stand are listed. Include: every row
+                            // counted is NaN, and none is listed. The walk: rows are
+                            // listed as their first NaN is found (a fifth of them
+                            // at 5x5 with 1% NaN, at random). The rows not listed
+                            // need only the zero-mix check.
+                            const bool listed_by_count =
+                                nans == nan_rule::omit || nans == nan_rule::include;
+                            for (int a = 0; a < n; ++a) {
+                                const special_values& notes = ring.tap_column(a).notes;
+                                if (!notes.nan) continue;
+                                const std::ptrdiff_t row = ring.tap_row(a);
+                                // nan_at ascends: the NaN of rows row .. row + h - 1.
+                                const std::uint32_t* const end =
+                                    notes.nan_at.data() + notes.nan_at.size();
+                                const std::uint32_t* from = std::lower_bound(
+                                    notes.nan_at.data(), end, static_cast<std::uint32_t>(row));
+                                const std::uint32_t* to = std::lower_bound(
+                                    from, end, static_cast<std::uint32_t>(row + h));
+                                if (nans == nan_rule::omit && counts_stand_below) {
+                                    // A row is listed as its count reaches the first
+                                    // that does not stand, once: counts only grow.
+                                    for (const std::uint32_t* at = from; at != to; ++at) {
+                                        const std::uint32_t r =
+                                            static_cast<std::uint32_t>(*at - row);
+                                        nan_row[listed] = r;
+                                        listed += ++nan_count[r] == counts_stand_below;
+                                    }
+                                    continue;
+                                }
+                                if (listed_by_count) {
+                                    for (const std::uint32_t* at = from; at != to; ++at)
+                                        ++nan_count[*at - row];
+                                    continue;
+                                }
                                 for (const std::uint32_t* at = from; at != to; ++at) {
                                     const std::uint32_t r = static_cast<std::uint32_t>(*at - row);
-                                    nan_row[listed] = r;
-                                    listed += ++nan_count[r] == counts_stand_below;
+                                    if (nan_count[r]++ == 0) nan_row[listed++] = r;
                                 }
-                                continue;
                             }
-                            if (listed_by_count) {
-                                for (const std::uint32_t* at = from; at != to; ++at)
-                                    ++nan_count[*at - row];
-                                continue;
+                            if (nans == nan_rule::include) {
+                                constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+                                for (std::size_t r = 0; r < h; ++r)
+                                    result[r] = nan_count[r] != 0 ? nan : result[r];
                             }
-                            for (const std::uint32_t* at = from; at != to; ++at) {
-                                const std::uint32_t r = static_cast<std::uint32_t>(*at - row);
-                                if (nan_count[r]++ == 0) nan_row[listed++] = r;
+                            if (nans == nan_rule::omit && !counts_stand_below) {
+                                // Without a branch: which rows have a NaN is random.
+                                for (std::size_t r = 0; r < h; ++r) {
+                                    nan_row[listed] = static_cast<std::uint32_t>(r);
+                                    listed += low_run_stands[nan_count[r]] == 0;
+                                }
                             }
+                            if (negative && positive)
+                                for (std::size_t r = 0; r < h; ++r)
+                                    if (nans == nan_rule::omit ? low_run_stands[nan_count[r]] != 0
+                                                               : nan_count[r] == 0)
+                                        zero_mix_redo(r);
                         }
-                        if (nans == nan_rule::include) {
-                            constexpr float nan = std::numeric_limits<float>::quiet_NaN();
-                            for (std::size_t r = 0; r < h; ++r)
-                                result[r] = nan_count[r] != 0 ? nan : result[r];
-                        }
-                        if (nans == nan_rule::omit && !counts_stand_below) {
-                            // Without a branch: which rows have a NaN is random.
-                            for (std::size_t r = 0; r < h; ++r) {
-                                nan_row[listed] = static_cast<std::uint32_t>(r);
-                                listed += low_run_stands[nan_count[r]] == 0;
-                            }
-                        }
-                        if (negative && positive)
-                            for (std::size_t r = 0; r < h; ++r)
-                                if (nans == nan_rule::omit ? low_run_stands[nan_count[r]] != 0
-                                                           : nan_count[r] == 0)
+                        for (std::size_t visit = 0; visit < (split ? listed : h); ++visit) {
+                            const std::size_t r = split ? nan_row[visit] : visit;
+                            if (!split) {
+                                bool nan_rows = false;
+                                for (const float_column* e : ring.window()) {
+                                    nan_rows |= e->notes.nan_in(r, r + span);
+                                }
+                                if (nan_rows)
+                                    result[r] = exact(r);
+                                else
                                     zero_mix_redo(r);
-                    }
-                    for (std::size_t visit = 0; visit < (split ? listed : h); ++visit) {
-                        const std::size_t r = split ? nan_row[visit] : visit;
-                        if (!split) {
-                            bool nan_rows = false;
-                            for (const float_column* e : ring.window()) {
-                                nan_rows |= e->notes.nan_in(r, r + span);
-                            }
-                            if (nan_rows)
-                                result[r] = exact(r);
-                            else
-                                zero_mix_redo(r);
-                            continue;
-                        }
-                        const int nan_taps = nan_count[r];
-                        // How many NaN count as -Inf (sorted before the selected
-                        // index) and, for the walk, which.
-                        int before_rank = 0;
-                        if (nans != nan_rule::walk) {
-                            // Omit or include: no order to follow; the first
-                            // omit_low[q] NaN are the -Inf ones.
-                            constexpr float nan = std::numeric_limits<float>::quiet_NaN();
-                            const int low =
-                                nans == nan_rule::omit && nan_taps < n ? omit_low[nan_taps] : -1;
-                            if (low < 0) {
-                                result[r] = nans == nan_rule::omit && nan_taps < n ? exact(r) : nan;
                                 continue;
                             }
-                            before_rank = low;
-                        } else if (nan_taps > max_counted_nans) {
-                            // Many NaN: the exact selection, which places them in
-                            // O(n log n) rather than a count of the numbers each.
-                            result[r] = exact(r);
-                            continue;
-                        } else {
-                            // The NaN taps, each with the smallest number before it.
-                            int m = 0;
-                            bool seen = false;
-                            float smallest = 0.0f;
-                            for (int a = 0; a < n; ++a) {
-                                const float x = tap[a][r];
-                                if (x != x) {
-                                    nan_list[m++] = {a, !seen, smallest};
-                                } else if (!seen || x < smallest) {
-                                    smallest = x;
-                                    seen = true;
+                            const int nan_taps = nan_count[r];
+                            // How many NaN count as -Inf (sorted before the selected
+                            // index) and, for the walk, which.
+                            int before_rank = 0;
+                            if (nans != nan_rule::walk) {
+                                // Omit or include: no order to follow; the first
+                                // omit_low[q] NaN are the -Inf ones.
+                                constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+                                const int low = nans == nan_rule::omit && nan_taps < n
+                                                    ? omit_low[nan_taps]
+                                                    : -1;
+                                if (low < 0) {
+                                    result[r] =
+                                        nans == nan_rule::omit && nan_taps < n ? exact(r) : nan;
+                                    continue;
                                 }
-                            }
-                            // The walk sorts the NaN in reverse tap order, the m-th
-                            // after place(m) numbers: at index place(m) + q - 1 - m.
-                            int place = n - nan_taps;
-                            bool nan_result = false;
-                            for (m = 0; m < nan_taps; ++m) {
-                                const nan_tap_place& t = nan_list[m];
-                                // The smallest number so far changes only downwards.
-                                if (!t.after_numbers &&
-                                    (m == 0 || nan_list[m - 1].smallest != t.smallest ||
-                                     place == n - nan_taps)) {
-                                    place = 0;
-                                    for (int a = 0; a < n; ++a) place += tap[a][r] < t.smallest;
-                                }
-                                const int at = place + nan_taps - 1 - m;
-                                if (at == rank) {
-                                    result[r] = tap[t.tap][r];
-                                    nan_result = true;
-                                    break;
-                                }
-                                before_rank += at < rank;
-                            }
-                            if (nan_result) continue;
-                        }
-                        // Which NaN are -Inf does not change the value chosen, only
-                        // how many: with all of them, the run over low_tap gave it;
-                        // with none, the run over high_tap gives it.
-                        if (before_rank == nan_taps) {
-                            zero_mix_redo(r);
-                            continue;
-                        }
-                        if (before_rank == 0) {
-                            if (!high_set) {
+                                before_rank = low;
+                            } else if (nan_taps > max_counted_nans) {
+                                // Many NaN: the exact selection, which places them in
+                                // O(n log n) rather than a count of the numbers each.
+                                result[r] = exact(r);
+                                continue;
+                            } else {
+                                // The NaN taps, each with the smallest number before it.
+                                int m = 0;
+                                bool seen = false;
+                                float smallest = 0.0f;
                                 for (int a = 0; a < n; ++a) {
-                                    const float_column& e = ring.tap_column(a);
-                                    high_tap[a] =
-                                        e.notes.nan
-                                            ? e.notes.high(e.v.data(), e.v.size()) + ring.tap_row(a)
-                                            : tap[a];
+                                    const float x = tap[a][r];
+                                    if (x != x) {
+                                        nan_list[m++] = {a, !seen, smallest};
+                                    } else if (!seen || x < smallest) {
+                                        smallest = x;
+                                        seen = true;
+                                    }
                                 }
-                                high_set = true;
+                                // The walk sorts the NaN in reverse tap order, the m-th
+                                // after place(m) numbers: at index place(m) + q - 1 - m.
+                                int place = n - nan_taps;
+                                bool nan_result = false;
+                                for (m = 0; m < nan_taps; ++m) {
+                                    const nan_tap_place& t = nan_list[m];
+                                    // The smallest number so far changes only downwards.
+                                    if (!t.after_numbers &&
+                                        (m == 0 || nan_list[m - 1].smallest != t.smallest ||
+                                         place == n - nan_taps)) {
+                                        place = 0;
+                                        for (int a = 0; a < n; ++a) place += tap[a][r] < t.smallest;
+                                    }
+                                    const int at = place + nan_taps - 1 - m;
+                                    if (at == rank) {
+                                        result[r] = tap[t.tap][r];
+                                        nan_result = true;
+                                        break;
+                                    }
+                                    before_rank += at < rank;
+                                }
+                                if (nan_result) continue;
                             }
-                            if (!high_run) {
-                                kernel(network, high_tap.data(), h, high_out.get(), scratch.get());
-                                high_run = true;
+                            // Which NaN are -Inf does not change the value chosen, only
+                            // how many: with all of them, the run over low_tap gave it;
+                            // with none, the run over high_tap gives it.
+                            if (before_rank == nan_taps) {
+                                zero_mix_redo(r);
+                                continue;
                             }
-                            result[r] = high_out.get()[r];
-                            zero_mix_redo(r);
-                            continue;
+                            if (before_rank == 0) {
+                                if (!high_set) {
+                                    for (int a = 0; a < n; ++a) {
+                                        const float_column& e = ring.tap_column(a);
+                                        high_tap[a] = e.notes.nan
+                                                          ? e.notes.high(e.v.data(), e.v.size()) +
+                                                                ring.tap_row(a)
+                                                          : tap[a];
+                                    }
+                                    high_set = true;
+                                }
+                                if (!high_run) {
+                                    kernel(network, high_tap.data(), h, high_out.get(),
+                                           scratch.get());
+                                    high_run = true;
+                                }
+                                result[r] = high_out.get()[r];
+                                zero_mix_redo(r);
+                                continue;
+                            }
+                            // before_rank NaN as -Inf, the others +Inf: gathered from the
+                            // values with every NaN as -Inf, nan_taps - before_rank of
+                            // the -Inf made +Inf. Any of them: the values are the same,
+                            // whether an -Inf was a NaN or not.
+                            float* column = gathered.data() + gathered_count;
+                            for (int a = 0; a < n; ++a) column[a * stride] = low_tap[a][r];
+                            gathered_row[gathered_count] = r;
+                            gathered_high[gathered_count] = nan_taps - before_rank;
+                            if (++gathered_count == chunk) flush();
                         }
-                        // before_rank NaN as -Inf, the others +Inf: gathered from the
-                        // values with every NaN as -Inf, nan_taps - before_rank of
-                        // the -Inf made +Inf. Any of them: the values are the same,
-                        // whether an -Inf was a NaN or not.
-                        float* column = gathered.data() + gathered_count;
-                        for (int a = 0; a < n; ++a) column[a * stride] = low_tap[a][r];
-                        gathered_row[gathered_count] = r;
-                        gathered_high[gathered_count] = nan_taps - before_rank;
-                        if (++gathered_count == chunk) flush();
+                        if (gathered_count != 0) flush();
+                        if (split && nans != nan_rule::walk)
+                            std::fill(nan_count.data(), nan_count.data() + h, 0);
+                        else
+                            for (std::size_t visit = 0; visit < listed; ++visit)
+                                nan_count[nan_row[visit]] = 0;
                     }
-                    if (gathered_count != 0) flush();
-                    if (split && nans != nan_rule::walk)
-                        std::fill(nan_count.data(), nan_count.data() + h, 0);
-                    else
-                        for (std::size_t visit = 0; visit < listed; ++visit)
-                            nan_count[nan_row[visit]] = 0;
                 }
                 Pixel* column_dst = page_dst + c * rows + s0;
                 for (std::size_t r = 0; r < h; ++r) column_dst[r] = static_cast<Pixel>(result[r]);

@@ -157,41 +157,53 @@ TEST(modes, every_border_and_nan_rule_matches_the_naive_filter) {
 
 // Omit with equal weights takes its sorted index from the count of NaN in
 // each window: every order, from no NaN to windows of NaN only, with and
-// without -0 and +0 in the image, whole 3 x 3 and fewer taps.
+// without -0 and +0 in the image, whole 3 x 3 and fewer taps; and full
+// larger windows, which share sorted columns between outputs, under both
+// rules.
 TEST(modes, omit_rule_with_equal_weights_at_every_order_and_nan_count) {
     random_cases::engine rng(29);
     std::uniform_real_distribution<double> unit(0, 1);
-    const std::vector<double> square(9, 1.0), cross = {0, 3, 0, 3, 3, 3, 0, 3, 0};
-    for (const auto* w : {&square, &cross})
-        for (int share = 0; share < 3; ++share)
-            for (int t = -10; t <= 10; ++t) {
-                const double nan_share = share == 0 ? 0.02 : share == 1 ? 0.2 : 0.6;
-                const size_t rows = 37, cols = 23;
-                // The flavours alternate, the median at 2% NaN without zeros.
-                auto values =
-                    random_cases::image(rng, rows * cols,
-                                        (t + share + 1) % 2 != 0 ? random_cases::flavour::wide
-                                                                 : random_cases::flavour::specials);
-                for (double& v : values)
-                    if (unit(rng) < nan_share) v = std::numeric_limits<double>::quiet_NaN();
-                const double order = *w == cross ? 3.0 * t : t;
-                const auto taps = varnets::make_tap_list(w->data(), 3, 3);
-                const varnets::filter_options options{varnets::border::replicate, 0,
-                                                      varnets::nan_rule::omit};
-                const std::vector<float> page(values.begin(), values.end());
-                const auto expected =
-                    naive::numeric(page, rows, cols, w->data(), order, 3, 3,
-                                   {naive::edge::replicate, 0, naive::nans::omit});
-                for (kernel k : kernels_here()) {
-                    auto got = unwritten<float>(page.size());
-                    varnets::filter_single(page.data(), got.data(), rows, cols, 1, taps,
-                                           varnets::make_threshold(taps, order), options, k);
-                    ASSERT_TRUE(same_image(got, expected, rows, cols))
-                        << varnets::kernel_name(k) << " kernel, "
-                        << (*w == cross ? "cross" : "square") << ", order " << order
-                        << ", NaN share " << nan_share;
+    struct shape {
+        int m, n;
+        std::vector<double> w;
+        const char* name;
+    };
+    const std::vector<shape> shapes = {{3, 3, std::vector<double>(9, 1.0), "square"},
+                                       {3, 3, {0, 3, 0, 3, 3, 3, 0, 3, 0}, "cross"},
+                                       {7, 7, std::vector<double>(49, 1.0), "7x7"},
+                                       {5, 9, std::vector<double>(45, 1.0), "5x9"}};
+    for (const shape& w : shapes)
+        for (const varnets::nan_rule rule : {varnets::nan_rule::omit, varnets::nan_rule::include})
+            for (int share = 0; share < 3; ++share)
+                for (int t = -10; t <= 10; ++t) {
+                    if (rule == varnets::nan_rule::include && (w.m == 3 || t % 5 != 0)) continue;
+                    const double nan_share = share == 0 ? 0.02 : share == 1 ? 0.2 : 0.6;
+                    const size_t rows = 37, cols = 23;
+                    // The flavours alternate, the median at 2% NaN without zeros.
+                    auto values = random_cases::image(rng, rows * cols,
+                                                      (t + share + 1) % 2 != 0
+                                                          ? random_cases::flavour::wide
+                                                          : random_cases::flavour::specials);
+                    for (double& v : values)
+                        if (unit(rng) < nan_share) v = std::numeric_limits<double>::quiet_NaN();
+                    const double order = w.name[0] == 'c' ? 3.0 * t : w.m == 3 ? t : 4.0 * t;
+                    const auto taps = varnets::make_tap_list(w.w.data(), w.m, w.n);
+                    const varnets::filter_options options{varnets::border::replicate, 0, rule};
+                    const std::vector<float> page(values.begin(), values.end());
+                    const auto expected =
+                        naive::numeric(page, rows, cols, w.w.data(), order, w.m, w.n,
+                                       {naive::edge::replicate, 0,
+                                        static_cast<naive::nans>(static_cast<int>(rule))});
+                    for (kernel k : kernels_here()) {
+                        auto got = unwritten<float>(page.size());
+                        varnets::filter_single(page.data(), got.data(), rows, cols, 1, taps,
+                                               varnets::make_threshold(taps, order), options, k);
+                        ASSERT_TRUE(same_image(got, expected, rows, cols))
+                            << varnets::kernel_name(k) << " kernel, " << w.name << ", "
+                            << rule_name(rule) << ", order " << order << ", NaN share "
+                            << nan_share;
+                    }
                 }
-            }
 }
 
 TEST(modes, pages_are_filtered_each_on_its_own) {

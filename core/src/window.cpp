@@ -403,6 +403,14 @@ selection_network rank_selection(const tap_list& taps, int rank, buffer<network_
     return network;
 }
 
+// The NaN positions from .. to - 1 of a column that a tap reads, each at
+// output row *at - row.
+struct nan_span {
+    const std::uint32_t* from;
+    const std::uint32_t* to;
+    std::ptrdiff_t row;
+};
+
 template <class Pixel>
 bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t cols,
                     std::size_t pages, const tap_list& taps, std::int64_t threshold,
@@ -684,6 +692,21 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                     return select_with_rule(values.data(), rule_weights.data(), n, threshold, nans,
                                             work);
                 };
+                // The NaN that tap a reads for output rows 0 .. h - 1 (nan_at
+                // ascends).
+                const auto nans_read_by = [&](int a) {
+                    const special_values& notes = ring.tap_column(a).notes;
+                    const std::ptrdiff_t row = ring.tap_row(a);
+                    const std::uint32_t* const end = notes.nan_at.data() + notes.nan_at.size();
+                    const std::uint32_t* from =
+                        notes.nan ? std::lower_bound(notes.nan_at.data(), end,
+                                                     static_cast<std::uint32_t>(row))
+                                  : end;
+                    const std::uint32_t* to =
+                        notes.nan ? std::lower_bound(from, end, static_cast<std::uint32_t>(row + h))
+                                  : end;
+                    return nan_span{from, to, row};
+                };
                 bool nan = false, negative = false, positive = false;
                 for (const float_column* e : ring.window()) {
                     nan |= e->notes.nan;
@@ -814,17 +837,10 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                         // gives NaN, omit the rank its count calls for, q less
                         // the NaN it counts as -Inf above the rank chosen.
                         for (int a = 0; a < n; ++a) {
-                            const special_values& notes = ring.tap_column(a).notes;
-                            if (!notes.nan) continue;
-                            const std::ptrdiff_t row = ring.tap_row(a);
-                            const std::uint32_t* const end =
-                                notes.nan_at.data() + notes.nan_at.size();
-                            const std::uint32_t* from = std::lower_bound(
-                                notes.nan_at.data(), end, static_cast<std::uint32_t>(row));
-                            const std::uint32_t* to =
-                                std::lower_bound(from, end, static_cast<std::uint32_t>(row + h));
-                            for (const std::uint32_t* at = from; at != to; ++at)
-                                ++nan_count[*at - row];
+                            const nan_span span_of_tap = nans_read_by(a);
+                            for (const std::uint32_t* at = span_of_tap.from; at != span_of_tap.to;
+                                 ++at)
+                                ++nan_count[*at - span_of_tap.row];
                         }
                         float* const* ranks_at = group_out.data() + (c - group_first) * group_ranks;
                         constexpr float nan_value = std::numeric_limits<float>::quiet_NaN();
@@ -859,16 +875,7 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                             const bool listed_by_count =
                                 nans == nan_rule::omit || nans == nan_rule::include;
                             for (int a = 0; a < n; ++a) {
-                                const special_values& notes = ring.tap_column(a).notes;
-                                if (!notes.nan) continue;
-                                const std::ptrdiff_t row = ring.tap_row(a);
-                                // nan_at ascends: the NaN of rows row .. row + h - 1.
-                                const std::uint32_t* const end =
-                                    notes.nan_at.data() + notes.nan_at.size();
-                                const std::uint32_t* from = std::lower_bound(
-                                    notes.nan_at.data(), end, static_cast<std::uint32_t>(row));
-                                const std::uint32_t* to = std::lower_bound(
-                                    from, end, static_cast<std::uint32_t>(row + h));
+                                const auto [from, to, row] = nans_read_by(a);
                                 if (nans == nan_rule::omit && counts_stand_below) {
                                     // A row is listed as its count reaches the first
                                     // that does not stand, once: counts only grow.

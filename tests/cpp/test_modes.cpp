@@ -206,23 +206,50 @@ TEST(modes, omit_rule_with_equal_weights_at_every_order_and_nan_count) {
                 }
 }
 
+// Pages one by one, also for full windows in grouped columns (which read
+// the rows beyond under each border and count NaN for both rules).
 TEST(modes, pages_are_filtered_each_on_its_own) {
     random_cases::engine rng(3);
-    const size_t rows = 9, cols = 8, pages = 3;
-    auto values = random_cases::image(rng, rows * cols * pages, random_cases::flavour::specials);
-    const std::vector<double> w(25, 1.0);
-    const auto taps = varnets::make_tap_list(w.data(), 5, 5);
-    const varnets::filter_options options{varnets::border::circular, 0, varnets::nan_rule::omit};
-    auto got = unwritten<double>(values.size());
-    varnets::filter_double(values.data(), got.data(), rows, cols, pages, taps,
-                           varnets::make_threshold(taps, 0), options);
-    for (size_t p = 0; p < pages; ++p) {
-        const std::vector<double> page(values.begin() + p * rows * cols,
-                                       values.begin() + (p + 1) * rows * cols);
-        const auto expected = naive::numeric(page, rows, cols, w.data(), 0, 5, 5,
-                                             {naive::edge::circular, 0, naive::nans::omit});
-        ASSERT_TRUE(same_image(got.data() + p * rows * cols, expected.data(), rows, cols))
-            << "page " << p;
+    struct stack {
+        int m, n;
+        size_t rows, cols;
+        random_cases::flavour flavour;
+        named_border border;
+        varnets::nan_rule rule;
+    };
+    std::vector<stack> stacks = {
+        {5, 5, 9, 8, random_cases::flavour::specials, borders[2], varnets::nan_rule::omit}};
+    int next_rule = 0;
+    for (const named_border& b : borders)
+        stacks.push_back({7, 9, 40, 33, random_cases::flavour::wide, b,
+                          static_cast<varnets::nan_rule>(next_rule++ % 3)});
+    const size_t pages = 3;
+    for (const stack& c : stacks) {
+        auto values = random_cases::image(rng, c.rows * c.cols * pages, c.flavour);
+        for (double& v : values)
+            if (rng() % 100 == 0) v = std::numeric_limits<double>::quiet_NaN();
+        const std::vector<double> w(static_cast<size_t>(c.m * c.n), 1.0);
+        const double t = static_cast<double>(rng() % 9) - 4;
+        const auto taps = varnets::make_tap_list(w.data(), c.m, c.n);
+        const varnets::filter_options options{c.border.core, c.border.pad, c.rule};
+        const naive::modes mode{c.border.reference, c.border.pad,
+                                static_cast<naive::nans>(static_cast<int>(c.rule))};
+        for (kernel k : kernels_here()) {
+            auto got = unwritten<double>(values.size());
+            varnets::filter_double(values.data(), got.data(), c.rows, c.cols, pages, taps,
+                                   varnets::make_threshold(taps, t), options, k);
+            for (size_t p = 0; p < pages; ++p) {
+                const size_t size = c.rows * c.cols;
+                const std::vector<double> page(values.begin() + p * size,
+                                               values.begin() + (p + 1) * size);
+                const auto expected =
+                    naive::numeric(page, static_cast<long>(c.rows), static_cast<long>(c.cols),
+                                   w.data(), t, c.m, c.n, mode);
+                ASSERT_TRUE(same_image(got.data() + p * size, expected.data(), c.rows, c.cols))
+                    << varnets::kernel_name(k) << " kernel, " << c.m << "x" << c.n << ", "
+                    << c.border.name << ", " << rule_name(c.rule) << ", page " << p;
+            }
+        }
     }
 }
 

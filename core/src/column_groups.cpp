@@ -14,10 +14,10 @@ struct sorted_list {
     int size = 0;
 };
 
-// Builds a network over virtual slots, each written by one step at most
-// where it is shared (an input, or a list that several later merges read):
-// such a step writes to new slots instead. finish() then maps the virtual
-// slots onto as few scratch slots as their lifetimes allow.
+// Builds a network over virtual slots. A shared slot (an input, or a list
+// that several later merges read) is never written: a step that would write
+// it writes a new slot instead. finish() then maps the virtual slots onto as
+// few scratch slots as their lifetimes allow.
 class network_builder {
   public:
     explicit network_builder(int inputs) : inputs_(inputs), shared_(inputs, 1) {

@@ -92,17 +92,13 @@ class network_builder {
 
     many_network finish(const buffer<int>& results) const {
         const std::size_t total = shared_.size();
+        // The last step that reads each slot (0 for none: a value written at
+        // step s is read later only where its entry is above s).
         constexpr std::size_t kept_to_end = static_cast<std::size_t>(-1);
         buffer<std::size_t> last_read(total, 0);
-        buffer<char> read(total, 0);
-        for (std::size_t s = 0; s < steps_.size(); ++s) {
+        for (std::size_t s = 0; s < steps_.size(); ++s)
             last_read[steps_[s].a] = last_read[steps_[s].b] = s;
-            read[steps_[s].a] = read[steps_[s].b] = 1;
-        }
-        for (const int r : results) {
-            last_read[r] = kept_to_end;
-            read[r] = 1;
-        }
+        for (const int r : results) last_read[r] = kept_to_end;
         many_network net;
         net.inputs = inputs_;
         net.steps.reserve(steps_.size());
@@ -130,7 +126,7 @@ class network_builder {
             net.steps.push_back({p.a, p.b, physical[v.min_to], physical[v.max_to]});
             // A result no later step reads frees its slot at once.
             for (const int id : {v.min_to, v.max_to})
-                if (!read[id] || (last_read[id] != kept_to_end && last_read[id] <= s)) release(id);
+                if (last_read[id] <= s) release(id);
         }
         for (const int r : results) net.results.push_back(physical[r]);
         return net;

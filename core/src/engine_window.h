@@ -422,10 +422,11 @@ void run_many(const selection_network& network, const float* const* tap, std::si
     const std::size_t C = network.chunk;
     const std::size_t slots = static_cast<std::size_t>(network.slots);
     const std::size_t inputs = static_cast<std::size_t>(network.taps);
-    // The pointer table, 8-byte aligned after the slots.
+    // The pointer table, aligned after the slots.
     const std::size_t stride = C + window_padding;
+    constexpr std::uintptr_t align = alignof(float*);
     const auto table_at = reinterpret_cast<std::uintptr_t>(scratch + slots * stride);
-    float** at = reinterpret_cast<float**>((table_at + 7) & ~static_cast<std::uintptr_t>(7));
+    float** at = reinterpret_cast<float**>((table_at + align - 1) & ~(align - 1));
     for (std::size_t s = 0; s < slots; ++s) at[inputs + s] = scratch + s * stride;
     const network_step* end = network.steps + network.step_count;
     for (std::size_t r0 = 0; r0 < h; r0 += C) {

@@ -799,25 +799,50 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                 if (column_line && pairs_apply)
                     by_pair = kernel(column_pairs_job, split ? low_tap.data() : tap, h, result,
                                      scratch.get());
+                // A zero result where -0 and +0 meet in the window, redone.
+                const auto zero_mix_redo = [&](std::size_t r) {
+                    if (result[r] != 0 || !negative || !positive) return;
+                    bool below = false, above = false;
+                    for (const float_column* e : ring.window()) {
+                        const special_values& s = e->notes;
+                        below |= s.negative_zero_in(e->v.data(), r, r + span);
+                        above |= s.positive_zero_in(e->v.data(), r, r + span);
+                    }
+                    if (below && above) result[r] = exact(r);
+                };
                 if (!by_pair &&
                     (kernel == nullptr || grouped ||
                      !kernel(network, split ? low_tap.data() : tap, h, result, scratch.get()))) {
                     for (std::size_t r = 0; r < h; ++r) result[r] = exact(r);
+                } else if (grouped && nan) {
+                    // With q NaN in a window, all of them as -Inf: include
+                    // gives NaN, omit the rank its count calls for, q less
+                    // the NaN it counts as -Inf above the rank chosen.
+                    for (int a = 0; a < n; ++a) {
+                        const auto [from, to, row] = nans_read_by(a);
+                        for (const std::uint32_t* at = from; at != to; ++at) ++nan_count[*at - row];
+                    }
+                    float* const* ranks_at = group_out.data() + (c - group_first) * group_ranks;
+                    constexpr float nan_value = std::numeric_limits<float>::quiet_NaN();
+                    for (std::size_t r = 0; r < h; ++r) {
+                        const int q = nan_count[r];
+                        nan_count[r] = 0;
+                        if (q == 0) {
+                            zero_mix_redo(r);
+                        } else if (nans == nan_rule::include || q == n) {
+                            result[r] = nan_value;
+                        } else if (const int low = omit_low[q]; low >= 0 && q - low < group_ranks) {
+                            result[r] = ranks_at[q - low][r];
+                            zero_mix_redo(r);
+                        } else {
+                            result[r] = exact(r);
+                        }
+                    }
                 } else if (nan || (negative && positive)) {
                     // Windows the network cannot take: a NaN anywhere in rows
                     // r - reach .. r + reach of the window's columns, or a zero
                     // result where -0 and +0 meet.
                     bool high_run = false, high_set = false;
-                    const auto zero_mix_redo = [&](std::size_t r) {
-                        if (result[r] != 0 || !negative || !positive) return;
-                        bool below = false, above = false;
-                        for (const float_column* e : ring.window()) {
-                            const special_values& s = e->notes;
-                            below |= s.negative_zero_in(e->v.data(), r, r + span);
-                            above |= s.positive_zero_in(e->v.data(), r, r + span);
-                        }
-                        if (below && above) result[r] = exact(r);
-                    };
                     const auto flush = [&] {
                         std::fill(gathered_high.begin() + gathered_count, gathered_high.end(), 0);
                         kernel(high_job, gathered_tap.data(), gathered_count, gathered.data(),
@@ -832,205 +857,172 @@ bool filter_numeric(const Pixel* src, Pixel* dst, std::size_t rows, std::size_t 
                         gathered_count = 0;
                     };
                     std::size_t listed = 0;
-                    if (grouped && nan) {
-                        // With q NaN in a window, all of them as -Inf: include
-                        // gives NaN, omit the rank its count calls for, q less
-                        // the NaN it counts as -Inf above the rank chosen.
+                    if (split) {
+                        // The NaN taps of every window of the column, from where
+                        // each NaN is: the tap reading it, the row whose window
+                        // that is. nan_count is zero again for the next column
+                        // once the rows are done.
+                        // Omit: the run over low_tap stands for most counts
+                        // (one NaN, for a median), so only the rows whose count
+                        // does not stand are listed. Include: every row
+                        // counted is NaN, and none is listed. The walk: rows are
+                        // listed as their first NaN is found (a fifth of them
+                        // at 5x5 with 1% NaN, at random). The rows not listed
+                        // need only the zero-mix check.
+                        const bool listed_by_count =
+                            nans == nan_rule::omit || nans == nan_rule::include;
                         for (int a = 0; a < n; ++a) {
-                            const nan_span span_of_tap = nans_read_by(a);
-                            for (const std::uint32_t* at = span_of_tap.from; at != span_of_tap.to;
-                                 ++at)
-                                ++nan_count[*at - span_of_tap.row];
-                        }
-                        float* const* ranks_at = group_out.data() + (c - group_first) * group_ranks;
-                        constexpr float nan_value = std::numeric_limits<float>::quiet_NaN();
-                        for (std::size_t r = 0; r < h; ++r) {
-                            const int q = nan_count[r];
-                            nan_count[r] = 0;
-                            if (q == 0) {
-                                zero_mix_redo(r);
-                            } else if (nans == nan_rule::include || q == n) {
-                                result[r] = nan_value;
-                            } else if (const int low = omit_low[q];
-                                       low >= 0 && q - low < group_ranks) {
-                                result[r] = ranks_at[q - low][r];
-                                zero_mix_redo(r);
-                            } else {
-                                result[r] = exact(r);
-                            }
-                        }
-                    } else {
-                        if (split) {
-                            // The NaN taps of every window of the column, from where
-                            // each NaN is: the tap reading it, the row whose window
-                            // that is. nan_count is zero again for the next column
-                            // once the rows are done.
-                            // Omit: the run over low_tap stands for most counts
-                            // (one NaN, for a median), so only the rows whose count
-                            // does not stand are listed. Include: every row
-                            // counted is NaN, and none is listed. The walk: rows are
-                            // listed as their first NaN is found (a fifth of them
-                            // at 5x5 with 1% NaN, at random). The rows not listed
-                            // need only the zero-mix check.
-                            const bool listed_by_count =
-                                nans == nan_rule::omit || nans == nan_rule::include;
-                            for (int a = 0; a < n; ++a) {
-                                const auto [from, to, row] = nans_read_by(a);
-                                if (nans == nan_rule::omit && counts_stand_below) {
-                                    // A row is listed as its count reaches the first
-                                    // that does not stand, once: counts only grow.
-                                    for (const std::uint32_t* at = from; at != to; ++at) {
-                                        const std::uint32_t r =
-                                            static_cast<std::uint32_t>(*at - row);
-                                        nan_row[listed] = r;
-                                        listed += ++nan_count[r] == counts_stand_below;
-                                    }
-                                    continue;
-                                }
-                                if (listed_by_count) {
-                                    for (const std::uint32_t* at = from; at != to; ++at)
-                                        ++nan_count[*at - row];
-                                    continue;
-                                }
+                            const auto [from, to, row] = nans_read_by(a);
+                            if (nans == nan_rule::omit && counts_stand_below) {
+                                // A row is listed as its count reaches the first
+                                // that does not stand, once: counts only grow.
                                 for (const std::uint32_t* at = from; at != to; ++at) {
                                     const std::uint32_t r = static_cast<std::uint32_t>(*at - row);
-                                    if (nan_count[r]++ == 0) nan_row[listed++] = r;
+                                    nan_row[listed] = r;
+                                    listed += ++nan_count[r] == counts_stand_below;
                                 }
+                                continue;
                             }
-                            if (nans == nan_rule::include) {
-                                constexpr float nan = std::numeric_limits<float>::quiet_NaN();
-                                for (std::size_t r = 0; r < h; ++r)
-                                    result[r] = nan_count[r] != 0 ? nan : result[r];
+                            if (listed_by_count) {
+                                for (const std::uint32_t* at = from; at != to; ++at)
+                                    ++nan_count[*at - row];
+                                continue;
                             }
-                            if (nans == nan_rule::omit && !counts_stand_below) {
-                                // Without a branch: which rows have a NaN is random.
-                                for (std::size_t r = 0; r < h; ++r) {
-                                    nan_row[listed] = static_cast<std::uint32_t>(r);
-                                    listed += low_run_stands[nan_count[r]] == 0;
-                                }
+                            for (const std::uint32_t* at = from; at != to; ++at) {
+                                const std::uint32_t r = static_cast<std::uint32_t>(*at - row);
+                                if (nan_count[r]++ == 0) nan_row[listed++] = r;
                             }
-                            if (negative && positive)
-                                for (std::size_t r = 0; r < h; ++r)
-                                    if (nans == nan_rule::omit ? low_run_stands[nan_count[r]] != 0
-                                                               : nan_count[r] == 0)
-                                        zero_mix_redo(r);
                         }
-                        for (std::size_t visit = 0; visit < (split ? listed : h); ++visit) {
-                            const std::size_t r = split ? nan_row[visit] : visit;
-                            if (!split) {
-                                bool nan_rows = false;
-                                for (const float_column* e : ring.window()) {
-                                    nan_rows |= e->notes.nan_in(r, r + span);
-                                }
-                                if (nan_rows)
-                                    result[r] = exact(r);
-                                else
+                        if (nans == nan_rule::include) {
+                            constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+                            for (std::size_t r = 0; r < h; ++r)
+                                result[r] = nan_count[r] != 0 ? nan : result[r];
+                        }
+                        if (nans == nan_rule::omit && !counts_stand_below) {
+                            // Without a branch: which rows have a NaN is random.
+                            for (std::size_t r = 0; r < h; ++r) {
+                                nan_row[listed] = static_cast<std::uint32_t>(r);
+                                listed += low_run_stands[nan_count[r]] == 0;
+                            }
+                        }
+                        if (negative && positive)
+                            for (std::size_t r = 0; r < h; ++r)
+                                if (nans == nan_rule::omit ? low_run_stands[nan_count[r]] != 0
+                                                           : nan_count[r] == 0)
                                     zero_mix_redo(r);
-                                continue;
-                            }
-                            const int nan_taps = nan_count[r];
-                            // How many NaN count as -Inf (sorted before the selected
-                            // index) and, for the walk, which.
-                            int before_rank = 0;
-                            if (nans != nan_rule::walk) {
-                                // Omit or include: no order to follow; the first
-                                // omit_low[q] NaN are the -Inf ones.
-                                constexpr float nan = std::numeric_limits<float>::quiet_NaN();
-                                const int low = nans == nan_rule::omit && nan_taps < n
-                                                    ? omit_low[nan_taps]
-                                                    : -1;
-                                if (low < 0) {
-                                    result[r] =
-                                        nans == nan_rule::omit && nan_taps < n ? exact(r) : nan;
-                                    continue;
-                                }
-                                before_rank = low;
-                            } else if (nan_taps > max_counted_nans) {
-                                // Many NaN: the exact selection, which places them in
-                                // O(n log n) rather than a count of the numbers each.
-                                result[r] = exact(r);
-                                continue;
-                            } else {
-                                // The NaN taps, each with the smallest number before it.
-                                int m = 0;
-                                bool seen = false;
-                                float smallest = 0.0f;
-                                for (int a = 0; a < n; ++a) {
-                                    const float x = tap[a][r];
-                                    if (x != x) {
-                                        nan_list[m++] = {a, !seen, smallest};
-                                    } else if (!seen || x < smallest) {
-                                        smallest = x;
-                                        seen = true;
-                                    }
-                                }
-                                // The walk sorts the NaN in reverse tap order, the m-th
-                                // after place(m) numbers: at index place(m) + q - 1 - m.
-                                int place = n - nan_taps;
-                                bool nan_result = false;
-                                for (m = 0; m < nan_taps; ++m) {
-                                    const nan_tap_place& t = nan_list[m];
-                                    // The smallest number so far changes only downwards.
-                                    if (!t.after_numbers &&
-                                        (m == 0 || nan_list[m - 1].smallest != t.smallest ||
-                                         place == n - nan_taps)) {
-                                        place = 0;
-                                        for (int a = 0; a < n; ++a) place += tap[a][r] < t.smallest;
-                                    }
-                                    const int at = place + nan_taps - 1 - m;
-                                    if (at == rank) {
-                                        result[r] = tap[t.tap][r];
-                                        nan_result = true;
-                                        break;
-                                    }
-                                    before_rank += at < rank;
-                                }
-                                if (nan_result) continue;
-                            }
-                            // Which NaN are -Inf does not change the value chosen, only
-                            // how many: with all of them, the run over low_tap gave it;
-                            // with none, the run over high_tap gives it.
-                            if (before_rank == nan_taps) {
-                                zero_mix_redo(r);
-                                continue;
-                            }
-                            if (before_rank == 0) {
-                                if (!high_set) {
-                                    for (int a = 0; a < n; ++a) {
-                                        const float_column& e = ring.tap_column(a);
-                                        high_tap[a] = e.notes.nan
-                                                          ? e.notes.high(e.v.data(), e.v.size()) +
-                                                                ring.tap_row(a)
-                                                          : tap[a];
-                                    }
-                                    high_set = true;
-                                }
-                                if (!high_run) {
-                                    kernel(network, high_tap.data(), h, high_out.get(),
-                                           scratch.get());
-                                    high_run = true;
-                                }
-                                result[r] = high_out.get()[r];
-                                zero_mix_redo(r);
-                                continue;
-                            }
-                            // before_rank NaN as -Inf, the others +Inf: gathered from the
-                            // values with every NaN as -Inf, nan_taps - before_rank of
-                            // the -Inf made +Inf. Any of them: the values are the same,
-                            // whether an -Inf was a NaN or not.
-                            float* column = gathered.data() + gathered_count;
-                            for (int a = 0; a < n; ++a) column[a * stride] = low_tap[a][r];
-                            gathered_row[gathered_count] = r;
-                            gathered_high[gathered_count] = nan_taps - before_rank;
-                            if (++gathered_count == chunk) flush();
-                        }
-                        if (gathered_count != 0) flush();
-                        if (split && nans != nan_rule::walk)
-                            std::fill(nan_count.data(), nan_count.data() + h, 0);
-                        else
-                            for (std::size_t visit = 0; visit < listed; ++visit)
-                                nan_count[nan_row[visit]] = 0;
                     }
+                    for (std::size_t visit = 0; visit < (split ? listed : h); ++visit) {
+                        const std::size_t r = split ? nan_row[visit] : visit;
+                        if (!split) {
+                            bool nan_rows = false;
+                            for (const float_column* e : ring.window()) {
+                                nan_rows |= e->notes.nan_in(r, r + span);
+                            }
+                            if (nan_rows)
+                                result[r] = exact(r);
+                            else
+                                zero_mix_redo(r);
+                            continue;
+                        }
+                        const int nan_taps = nan_count[r];
+                        // How many NaN count as -Inf (sorted before the selected
+                        // index) and, for the walk, which.
+                        int before_rank = 0;
+                        if (nans != nan_rule::walk) {
+                            // Omit or include: no order to follow; the first
+                            // omit_low[q] NaN are the -Inf ones.
+                            constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+                            const int low =
+                                nans == nan_rule::omit && nan_taps < n ? omit_low[nan_taps] : -1;
+                            if (low < 0) {
+                                result[r] = nans == nan_rule::omit && nan_taps < n ? exact(r) : nan;
+                                continue;
+                            }
+                            before_rank = low;
+                        } else if (nan_taps > max_counted_nans) {
+                            // Many NaN: the exact selection, which places them in
+                            // O(n log n) rather than a count of the numbers each.
+                            result[r] = exact(r);
+                            continue;
+                        } else {
+                            // The NaN taps, each with the smallest number before it.
+                            int m = 0;
+                            bool seen = false;
+                            float smallest = 0.0f;
+                            for (int a = 0; a < n; ++a) {
+                                const float x = tap[a][r];
+                                if (x != x) {
+                                    nan_list[m++] = {a, !seen, smallest};
+                                } else if (!seen || x < smallest) {
+                                    smallest = x;
+                                    seen = true;
+                                }
+                            }
+                            // The walk sorts the NaN in reverse tap order, the m-th
+                            // after place(m) numbers: at index place(m) + q - 1 - m.
+                            int place = n - nan_taps;
+                            bool nan_result = false;
+                            for (m = 0; m < nan_taps; ++m) {
+                                const nan_tap_place& t = nan_list[m];
+                                // The smallest number so far changes only downwards.
+                                if (!t.after_numbers &&
+                                    (m == 0 || nan_list[m - 1].smallest != t.smallest ||
+                                     place == n - nan_taps)) {
+                                    place = 0;
+                                    for (int a = 0; a < n; ++a) place += tap[a][r] < t.smallest;
+                                }
+                                const int at = place + nan_taps - 1 - m;
+                                if (at == rank) {
+                                    result[r] = tap[t.tap][r];
+                                    nan_result = true;
+                                    break;
+                                }
+                                before_rank += at < rank;
+                            }
+                            if (nan_result) continue;
+                        }
+                        // Which NaN are -Inf does not change the value chosen, only
+                        // how many: with all of them, the run over low_tap gave it;
+                        // with none, the run over high_tap gives it.
+                        if (before_rank == nan_taps) {
+                            zero_mix_redo(r);
+                            continue;
+                        }
+                        if (before_rank == 0) {
+                            if (!high_set) {
+                                for (int a = 0; a < n; ++a) {
+                                    const float_column& e = ring.tap_column(a);
+                                    high_tap[a] =
+                                        e.notes.nan
+                                            ? e.notes.high(e.v.data(), e.v.size()) + ring.tap_row(a)
+                                            : tap[a];
+                                }
+                                high_set = true;
+                            }
+                            if (!high_run) {
+                                kernel(network, high_tap.data(), h, high_out.get(), scratch.get());
+                                high_run = true;
+                            }
+                            result[r] = high_out.get()[r];
+                            zero_mix_redo(r);
+                            continue;
+                        }
+                        // before_rank NaN as -Inf, the others +Inf: gathered from the
+                        // values with every NaN as -Inf, nan_taps - before_rank of
+                        // the -Inf made +Inf. Any of them: the values are the same,
+                        // whether an -Inf was a NaN or not.
+                        float* column = gathered.data() + gathered_count;
+                        for (int a = 0; a < n; ++a) column[a * stride] = low_tap[a][r];
+                        gathered_row[gathered_count] = r;
+                        gathered_high[gathered_count] = nan_taps - before_rank;
+                        if (++gathered_count == chunk) flush();
+                    }
+                    if (gathered_count != 0) flush();
+                    if (split && nans != nan_rule::walk)
+                        std::fill(nan_count.data(), nan_count.data() + h, 0);
+                    else
+                        for (std::size_t visit = 0; visit < listed; ++visit)
+                            nan_count[nan_row[visit]] = 0;
                 }
                 Pixel* column_dst = page_dst + c * rows + s0;
                 for (std::size_t r = 0; r < h; ++r) column_dst[r] = static_cast<Pixel>(result[r]);

@@ -168,8 +168,9 @@ constexpr std::size_t window_padding = window_lanes;
 // padding apart, so that slots 4 KiB apart do not stall each other's loads
 // and stores), then a pointer per slot and input.
 constexpr std::size_t many_scratch_floats(const selection_network& network) {
+    constexpr std::size_t floats_per_pointer = (sizeof(float*) + sizeof(float) - 1) / sizeof(float);
     return static_cast<std::size_t>(network.slots) * (network.chunk + window_padding) +
-           2 * static_cast<std::size_t>(network.taps + network.slots) + 16;
+           floats_per_pointer * static_cast<std::size_t>(network.taps + network.slots + 1);
 }
 
 bool avx2_run_network(const selection_network& network, const float* const* tap, std::size_t h,
